@@ -1,0 +1,84 @@
+#include "platform/process.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string_view>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+// The words cmd.exe would hand to rrdtool: the text after "/C ", split at
+// runs of spaces. No shell sees them, so ; | & $( ) and quotes in a database
+// path stay part of the path.
+std::vector<std::string> command_words(std::string_view command)
+{
+    constexpr std::string_view interpreter_switch = "/C ";
+    if (command.substr(0, interpreter_switch.size()) == interpreter_switch)
+        command.remove_prefix(interpreter_switch.size());
+    std::vector<std::string> words;
+    for (;;) {
+        const std::size_t start = command.find_first_not_of(' ');
+        if (start == std::string_view::npos)
+            return words;
+        command.remove_prefix(start);
+        const std::size_t end = command.find(' ');
+        words.emplace_back(command.substr(0, end));
+        if (end == std::string_view::npos)
+            return words;
+        command.remove_prefix(end);
+    }
+}
+
+// The child must not inherit our console (a cron mail, a test's pipe), our
+// signal state, or our session: it outlives us and writes its own messages
+// nowhere, as the hidden window does on Windows.
+bool configure(posix_spawn_file_actions_t &actions, posix_spawnattr_t &attributes)
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                             fd == 0 ? O_RDONLY : O_WRONLY, 0) != 0)
+            return false;
+#ifdef ESTACOUNT_HAVE_ADDCLOSEFROM
+    if (posix_spawn_file_actions_addclosefrom_np(&actions, 3) != 0)
+        return false;
+#endif
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    return posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
+           posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+           posix_spawnattr_setflags(&attributes,
+                                    POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
+                                        POSIX_SPAWN_SETSIGMASK) == 0;
+}
+
+}  // namespace
+
+launch_result start_hidden_command(const std::string &command)
+{
+    std::vector<std::string> words = command_words(command);
+    if (words.empty())
+        return launch_result::not_started;
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    // glibc reports a failed exec (no such program on PATH, not executable)
+    // as the result of the spawn itself. The child is never waited for: once
+    // we exit, init adopts and reaps it.
+    pid_t child;
+    const bool started =
+        configure(actions, attributes) &&
+        posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? launch_result::started : launch_result::not_started;
+}
