@@ -60,6 +60,24 @@ check_report "misspelt mode is video" 'HTTP: 3' db.rrd spool '[HTTP]' FILLRRD
 check_report "words after the fourth" 'HTTP: 3' db.rrd spool '[HTTP]' video extra words
 check_report "video never opens word 1" 'POP3: 1' "$(printf 'x%.0s' {1..5000})" spool '[POP3]' video
 
+# --- the database check of fillrrd ------------------------------------------
+
+# The message around the path: "${no_db}PATH${no_db_end}".
+no_db=$'\nimpossible to find the rrd choosen at ['
+no_db_end=$']\n'
+long_path=$(printf 'd%.0s' {1..300}).rrd
+mkdir -p dirdb.rrd
+
+check "missing database"         255 "${no_db}missing.rrd${no_db_end}" missing.rrd spool '[POP3]' fillrrd
+check "database is a folder"     255 "${no_db}dirdb.rrd${no_db_end}" dirdb.rrd spool '[POP3]' fillrrd
+check "database before list"     255 "${no_db}missing.rrd${no_db_end}" missing.rrd spool SMTP fillrrd
+check "database before dump"     255 "${no_db}missing.rrd${no_db_end}" missing.rrd nowhere '[POP3]' fillrrd
+check "long path shown whole"    255 "${no_db}$long_path${no_db_end}" "$long_path" spool '[POP3]' fillrrd
+touch db.rrd
+check "list after database"      255 "$wrong_list" db.rrd spool SMTP fillrrd
+check "dump after database"      255 "$no_dump" db.rrd nowhere '[POP3]' fillrrd
+check "nothing selected"         1   "" db.rrd spool '[]' fillrrd
+
 # --- the dump ----------------------------------------------------------------
 
 check "no dump"                  255 "$no_dump" db.rrd nowhere '[POP3]' video
