@@ -16,11 +16,15 @@ passed=0
 failed=0
 skipped=0
 
+# Extra NAME=VALUE settings for the program's environment alone, such as a
+# PATH that must not change the tools of the test itself.
+program_env=()
+
 run_program() {
     if [ -n "$wine" ]; then
-        wine "$program" "$@"
+        env "${program_env[@]}" wine "$program" "$@"
     else
-        "$program" "$@"
+        env "${program_env[@]}" "$program" "$@"
     fi
 }
 
