@@ -83,7 +83,9 @@ int main(int argc, char **argv)
 
     if (run.mode == run_mode::video) {
         print_report(run);
-        return 1;
+        // Counts that never reached their reader (a full disk, a closed
+        // descriptor) are no delivery; there is nowhere left to say so.
+        return std::fflush(stdout) == 0 ? 1 : -1;
     }
 
     // A sample with no value could only make rrdtool fail.

@@ -86,6 +86,8 @@ check "dump is a folder"         255 "$no_dump" db.rrd dirdump '[POP3]' video
 if [ -z "$wine" ]; then
     mkdir -p fifo && mkfifo fifo/netstatdump.log
     check "dump is a FIFO"       255 "$no_dump" db.rrd fifo '[POP3]' video
+    run_program db.rrd spool '[POP3]' video >/dev/full 2>"$scratch/.err"
+    expect "report that cannot be written" [ $? = 255 -a ! -s "$scratch/.err" ]
     # sysfs reports 4096 bytes and then hands over a few: a short read.
     if [ -r /sys/devices/system/cpu/online ]; then
         mkdir -p short && ln -s /sys/devices/system/cpu/online short/netstatdump.log
