@@ -14,4 +14,11 @@ enum class launch_result {
 // the text after "/C " is split at runs of spaces and the words are run
 // directly, with stdin, stdout and stderr on /dev/null, in a session of their
 // own, with the environment passed on unchanged.
+//
+// On Windows the whole text goes to a hidden cmd.exe, unquoted. refused: the
+// text holds one of " % ! ^ & | < > ( ) or a control character (below 0x20,
+// or 0x7F), which cmd.exe would act on; nothing is started. not_started:
+// cmd.exe would find no program by the first word after "/C " (looked for in
+// the current folder, then each PATH folder, with each PATHEXT extension), or
+// cmd.exe itself did not start. Either way nothing is started.
 launch_result start_hidden_command(const std::string &command);
