@@ -7,8 +7,9 @@ rem
 rem Meant for the Task Scheduler, every five minutes (one line):
 rem   schtasks /Create /SC MINUTE /MO 5 /TN estacount /RU SYSTEM /TR "C:\estacount\collect.cmd C:\estacount\estacount.rrd C:\estacount\spool"
 rem estacount.exe (or ESTACOUNT=C:\path\to\estacount.exe) and rrdtool.exe
-rem must be on the task account's PATH: estacount starts rrdtool through
-rem cmd.exe and does not wait for it, so a missing rrdtool goes unseen.
+rem must be on the task account's PATH. estacount starts rrdtool through
+rem cmd.exe and does not wait for it: a missing rrdtool is reported, but an
+rem update that rrdtool itself rejects goes unseen.
 rem
 rem Exit status: 0 when estacount started the update, 1 when it refused or
 rem failed, 2 on misuse.
