@@ -67,8 +67,8 @@ bool found_as_cmd_would(std::string_view name)
         for (const char c : next_part(folders))
             if (c != '"')  // cmd takes a quoted PATH entry too
                 folder += c;
-        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
-            folder += '\\';
+        if (!folder.empty())
+            folder += '\\';  // a doubled separator is harmless
         std::string_view extensions = extension_list;
         while (!extensions.empty()) {
             const std::string_view extension = next_part(extensions);

@@ -6,20 +6,6 @@
 
 namespace {
 
-TEST(service_list_is_bracketed, table)
-{
-    const struct {
-        std::string_view list;
-        bool want;
-    } cases[] = {
-        {"[POP3]", true}, {"[]", true},     {"[SMTP]HTTP]", true}, {"", false},
-        {"[", false},     {"]", false},     {"SMTP", false},       {"[SMTP", false},
-        {"SMTP]", false}, {" [SMTP]", false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(service_list_is_bracketed(c.list), c.want) << '"' << c.list << '"';
-}
-
 TEST(parse_service_list, table)
 {
     const std::string forty(40, 'x');
