@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -16,6 +17,10 @@ struct file_bytes {
 
     std::string_view view() const { return {data.get(), size}; }
 };
+
+// Makes room for `size` bytes in `out` with one allocation. False when the
+// address space or the memory cannot hold them: a read that cannot complete.
+bool allocate_file_bytes(std::uint64_t size, file_bytes &out);
 
 enum class read_result { done, not_opened, short_read };
 

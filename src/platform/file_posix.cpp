@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +35,7 @@ read_result read_whole_file(const char *path, file_bytes &out)
     if (fd < 0)
         return read_result::not_opened;
 
-    // A file the address space cannot hold is a read that cannot complete.
-    if (size > SIZE_MAX / 2) {
-        close(fd);
-        return read_result::short_read;
-    }
-    out.size = static_cast<std::size_t>(size);
-    out.data.reset(new (std::nothrow) char[out.size ? out.size : 1]);
-    if (!out.data) {
+    if (!allocate_file_bytes(size, out)) {
         close(fd);
         return read_result::short_read;
     }

@@ -1,7 +1,6 @@
 #include "platform/file.h"
 
 #include <cstdint>
-#include <new>
 #include <windows.h>
 
 const char directory_separator = '\\';
@@ -50,14 +49,7 @@ read_result read_whole_file(const char *path, file_bytes &out)
     }
     const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
 
-    // A file the address space cannot hold is a read that cannot complete.
-    if (size > SIZE_MAX / 2) {
-        CloseHandle(file);
-        return read_result::short_read;
-    }
-    out.size = static_cast<std::size_t>(size);
-    out.data.reset(new (std::nothrow) char[out.size ? out.size : 1]);
-    if (!out.data) {
+    if (!allocate_file_bytes(size, out)) {
         CloseHandle(file);
         return read_result::short_read;
     }
