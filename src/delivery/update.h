@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "common/run_state.h"
 #include "platform/process.h"
