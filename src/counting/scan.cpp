@@ -1,34 +1,17 @@
 #include "counting/scan.h"
 
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define ESTACOUNT_SSE2 1
+#endif
 
 namespace {
 
 constexpr std::string_view established = "ESTABLISHED";
-
-// Position of the first `byte` at or after `from`, or the end of the dump.
-std::size_t find_byte(std::string_view dump, std::size_t from, char byte)
-{
-    if (from >= dump.size())
-        return dump.size();
-    const void *hit = std::memchr(dump.data() + from, byte, dump.size() - from);
-    return hit ? static_cast<std::size_t>(static_cast<const char *>(hit) - dump.data())
-               : dump.size();
-}
-
-std::size_t skip_spaces(std::string_view dump, std::size_t at)
-{
-    while (at < dump.size() && dump[at] == ' ')
-        ++at;
-    return at;
-}
-
-std::size_t skip_non_spaces(std::string_view dump, std::size_t at)
-{
-    while (at < dump.size() && dump[at] != ' ')
-        ++at;
-    return at;
-}
+constexpr std::uint8_t every_service = (1u << service_count) - 1;
 
 // A line feed ends the state field as a carriage return does, so that dumps
 // saved with Unix line ends count like those saved with CR LF.
@@ -37,63 +20,298 @@ bool ends_state_field(char byte)
     return byte == '\r' || byte == '\n';
 }
 
-// Compares only the few bytes that could match rather than finding where the
-// field ends: a dump without spaces or line ends must not make every colon
-// rescan the rest of it.
-bool state_is_established(std::string_view dump, std::size_t at)
+bool seeking(const scan_state &state)
 {
-    if (dump.size() - at < established.size() ||
-        dump.compare(at, established.size(), established) != 0)
-        return false;
-    const std::size_t end = at + established.size();
-    return end == dump.size() || ends_state_field(dump[end]);
+    return state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
 }
 
-int service_at(std::string_view dump, std::size_t colon)
+// ---------------------------------------------------------------------------
+// The plain walk: each call takes one step, over one byte or over a run of
+// bytes that a single search can pass (up to a colon, up to a space).
+
+// The candidate service whose whole port text is `length` bytes long, or -1.
+// Port texts differ, so at most one can be.
+int service_of_length(std::uint8_t candidates, std::size_t length)
 {
     for (int i = 0; i < service_count; ++i)
-        if (port_matches(dump, colon, service_table[i].port_text))
+        if ((candidates >> i & 1) && service_table[i].port_text.size() == length)
             return i;
     return -1;
 }
 
+const char *step_port(scan_state &state, const char *at)
+{
+    if (*at == ' ') {
+        const int service = service_of_length(state.candidates, state.matched);
+        state.step = service < 0 ? scan_step::seek_remote : scan_step::spaces_before_remote;
+        state.service = static_cast<std::int8_t>(service);
+        return at;  // the space is taken by the step that follows
+    }
+    std::uint8_t still = 0;
+    for (int i = 0; i < service_count; ++i) {
+        const std::string_view port = service_table[i].port_text;
+        if ((state.candidates >> i & 1) && state.matched < port.size() && port[state.matched] == *at)
+            still |= static_cast<std::uint8_t>(1u << i);
+    }
+    if (still == 0) {
+        // The bytes matched so far are digits; this one may be the colon to
+        // step over, so the next step looks at it again.
+        state.step = scan_step::seek_remote;
+        return at;
+    }
+    state.candidates = still;
+    ++state.matched;
+    return at + 1;
+}
+
+const char *step_state(scan_state &state, const char *at, service_counts &counts)
+{
+    if (state.matched < established.size()) {
+        if (*at == established[state.matched]) {
+            ++state.matched;
+            return at + 1;
+        }
+    } else if (ends_state_field(*at)) {
+        ++counts[state.service];
+    }
+    // ESTABLISHED holds no colon, so the search for the next one starts at
+    // the byte that settled the state, not back at the field's start.
+    state.step = scan_step::seek_local;
+    return at;
+}
+
+const char *skip_spaces(const char *at, const char *end)
+{
+    while (at < end && *at == ' ')
+        ++at;
+    return at;
+}
+
+const char *find_byte(const char *at, const char *end, char byte)
+{
+    const void *hit = std::memchr(at, byte, static_cast<std::size_t>(end - at));
+    return hit ? static_cast<const char *>(hit) : end;
+}
+
+// Takes one step from `at` (before `end`) and returns where the walk goes on.
+const char *step_plain(scan_state &state, const char *at, const char *end, service_counts &counts)
+{
+    switch (state.step) {
+    case scan_step::seek_local:
+    case scan_step::seek_remote: {
+        const char *colon = find_byte(at, end, ':');
+        if (colon == end)
+            return end;
+        if (state.step == scan_step::seek_local) {
+            state.step = scan_step::port;
+            state.candidates = every_service;
+            state.matched = 0;
+        } else {
+            state.step = scan_step::seek_local;
+        }
+        return colon + 1;
+    }
+    case scan_step::port:
+        return step_port(state, at);
+    case scan_step::spaces_before_remote:
+        at = skip_spaces(at, end);
+        if (at < end)
+            state.step = scan_step::remote;
+        return at;
+    case scan_step::remote:
+        at = find_byte(at, end, ' ');
+        if (at < end)
+            state.step = scan_step::spaces_before_state;
+        return at;
+    case scan_step::spaces_before_state:
+        at = skip_spaces(at, end);
+        if (at < end) {
+            state.step = scan_step::state;
+            state.matched = 0;
+        }
+        return at;
+    case scan_step::state:
+        return step_state(state, at, counts);
+    }
+    return end;
+}
+
+// ---------------------------------------------------------------------------
+// The block walk: whole lines at a time, from 64-bit masks that mark the
+// colons or the spaces among 64 bytes, so that a busy listing costs a few
+// instructions per line rather than a few per byte. It takes every line the
+// plain walk would take the same way, and leaves the rest to it.
+
+// Bit i is set when block[i] == byte, for the 64 bytes from block.
+std::uint64_t byte_mask(const char *block, char byte)
+{
+#ifdef ESTACOUNT_SSE2
+    const __m128i wanted = _mm_set1_epi8(byte);
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
+        const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted));
+        mask |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(bits)) << (16 * i);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i)
+        mask |= static_cast<std::uint64_t>(block[i] == byte) << i;
+    return mask;
+#endif
+}
+
+// A port text and the space that ends it, as the four bytes at a port field
+// read as one number, and which of those bytes count: so that the port test
+// is four compares of one load, not a chain of branches on each byte.
+struct port_word {
+    std::uint32_t bytes;
+    std::uint32_t mask;
+};
+
+constexpr port_word port_word_of(std::string_view port_text)
+{
+    static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
+    port_word word{0, 0};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const unsigned shift = std::endian::native == std::endian::little ? 8 * i : 8 * (3 - i);
+        if (i <= port_text.size()) {
+            const char byte = i < port_text.size() ? port_text[i] : ' ';
+            word.bytes |= static_cast<std::uint32_t>(static_cast<unsigned char>(byte)) << shift;
+            word.mask |= std::uint32_t{0xFF} << shift;
+        }
+    }
+    return word;
+}
+
+constexpr port_word port_words[service_count] = {
+    port_word_of(service_table[0].port_text), port_word_of(service_table[1].port_text),
+    port_word_of(service_table[2].port_text), port_word_of(service_table[3].port_text)};
+static_assert(service_table[0].port_text.size() < 4 && service_table[1].port_text.size() < 4 &&
+              service_table[2].port_text.size() < 4 && service_table[3].port_text.size() < 4);
+
+// The service whose port text is the port field at `port`, which is followed
+// by at least four readable bytes; or -1.
+int service_at(const char *port)
+{
+    std::uint32_t word;
+    std::memcpy(&word, port, sizeof word);
+    int service = -1;
+    for (int i = service_count - 1; i >= 0; --i)
+        service = (word & port_words[i].mask) == port_words[i].bytes ? i : service;
+    return service;
+}
+
+// What the block walk may read ahead of a block's start: the block, the port
+// after a colon in it, the 64 bytes after that port, and a state field and
+// its end that start among them.
+constexpr std::ptrdiff_t lookahead = 64 + 4 + 64 + 12;
+
+// Starts seeking a colon at `at`, at least `lookahead` bytes before `end`.
+// Returns where it stopped, with `state` saying which step the walk is in
+// there.
+const char *walk_blocks(scan_state &state, const char *at, const char *end,
+                        service_counts &counts)
+{
+    const char *block = at;
+    std::uint64_t colons = byte_mask(block, ':');  // those not yet passed
+    for (;;) {
+        if (colons == 0) {
+            block += 64;
+            if (end - block < lookahead)
+                return block;
+            colons = byte_mask(block, ':');
+            continue;
+        }
+        const char *colon = block + std::countr_zero(colons);
+        colons &= colons - 1;
+        if (state.step == scan_step::seek_remote) {
+            state.step = scan_step::seek_local;
+            continue;
+        }
+        const int service = service_at(colon + 1);
+        if (service < 0) {
+            // The port's bytes are digits, no colon; the next colon is the
+            // remote endpoint's, most often in the same block.
+            if (colons == 0)
+                state.step = scan_step::seek_remote;
+            colons &= colons - 1;
+            continue;
+        }
+
+        // From the space after the port: spaces, the remote endpoint,
+        // spaces, then the state field. A run that leaves the 64 bytes goes
+        // on in the plain walk.
+        state.service = static_cast<std::int8_t>(service);
+        const char *gap = colon + 1 + service_table[service].port_text.size();
+        const std::uint64_t spaces = byte_mask(gap, ' ');
+        const std::uint64_t others = ~spaces;
+        if (others == 0) {
+            state.step = scan_step::spaces_before_remote;
+            return gap;
+        }
+        const int remote = std::countr_zero(others);
+        if ((spaces >> remote) == 0) {
+            state.step = scan_step::remote;
+            return gap + remote;
+        }
+        const int second_gap = remote + std::countr_zero(spaces >> remote);
+        if ((others >> second_gap) == 0) {
+            state.step = scan_step::spaces_before_state;
+            return gap + second_gap;
+        }
+        const char *field = gap + second_gap + std::countr_zero(others >> second_gap);
+        counts[service] += std::memcmp(field, established.data(), established.size()) == 0 &&
+                           ends_state_field(field[established.size()]);
+
+        // The next colon is searched from the state field itself: a line
+        // with no state takes the next line's first word as its state, and
+        // that line is then still examined.
+        if (field - block < 64) {
+            colons &= ~std::uint64_t{0} << (field - block);
+        } else {
+            block = field;
+            if (end - block < lookahead)
+                return block;
+            colons = byte_mask(block, ':');
+        }
+    }
+}
+
 }  // namespace
 
-bool port_matches(std::string_view dump, std::size_t colon, std::string_view port_text)
+void scan_window(scan_state &state, std::string_view window, service_counts &counts)
 {
-    const std::size_t start = colon + 1;
-    if (port_text.empty() || start > dump.size() || dump.size() - start < port_text.size())
-        return false;
-    const std::size_t end = start + port_text.size();
-    return dump.compare(start, port_text.size(), port_text) == 0 &&
-           (end == dump.size() || dump[end] == ' ');
+    const char *at = window.data();
+    const char *const end = at + window.size();
+    while (at < end) {
+        if (seeking(state) && end - at >= lookahead)
+            at = walk_blocks(state, at, end, counts);
+        else
+            at = step_plain(state, at, end, counts);
+    }
+}
+
+void scan_window_plain(scan_state &state, std::string_view window, service_counts &counts)
+{
+    const char *at = window.data();
+    const char *const end = at + window.size();
+    while (at < end)
+        at = step_plain(state, at, end, counts);
+}
+
+void finish_scan(const scan_state &state, service_counts &counts)
+{
+    if (state.step == scan_step::state && state.matched == established.size())
+        ++counts[state.service];
 }
 
 service_counts count_connections(std::string_view dump)
 {
     service_counts counts{};
-    std::size_t cursor = 0;
-    for (;;) {
-        const std::size_t colon = find_byte(dump, cursor, ':');
-        if (colon >= dump.size())
-            return counts;
-
-        const int service = service_at(dump, colon);
-        if (service < 0) {
-            // Step over the remote endpoint's colon so its port is never tested.
-            cursor = find_byte(dump, colon + 1, ':') + 1;
-            continue;
-        }
-
-        std::size_t state = skip_non_spaces(dump, colon);  // the local port
-        state = skip_spaces(dump, state);
-        state = skip_non_spaces(dump, state);              // the remote endpoint
-        state = skip_spaces(dump, state);
-        if (state_is_established(dump, state))
-            ++counts[service];
-        // The next colon is searched from the state field itself, not from
-        // the next line: a line with no state takes the next line's first
-        // word as its state, and that line is then still examined.
-        cursor = state;
-    }
+    scan_state state;
+    scan_window(state, dump, counts);
+    finish_scan(state, counts);
+    return counts;
 }

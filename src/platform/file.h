@@ -4,33 +4,29 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <string_view>
 
 // Joins a folder and a file name: '/' on POSIX, '\\' on Windows.
 extern const char directory_separator;
 
-struct file_bytes {
-    std::unique_ptr<char[]> data;  // allocated once, to the file's size
-    std::size_t size = 0;
-
-    std::string_view view() const { return {data.get(), size}; }
-};
-
-// Makes room for `size` bytes in `out` with one allocation. False when the
-// address space or the memory cannot hold them: a read that cannot complete.
-bool allocate_file_bytes(std::uint64_t size, file_bytes &out);
-
 enum class read_result { done, not_opened, short_read };
 
-// Reads the regular file at `path` whole into `out`, with one allocation of
-// the size the file system reports and, for any ordinary file, one read.
+// Receives the file's bytes one window at a time, in order. The window's
+// bytes are valid only during the call.
+using window_consumer = void (*)(std::string_view window, void *context);
+
+// Reads the regular file at `path` from start to end through one buffer of
+// `buffer_size` bytes, or of the file's size when that is smaller, reserved
+// once for the call: a file that fits is read with a single read, a larger
+// one window after window through the same buffer. Each window goes to
+// `consume` as soon as it has arrived; nothing stays open after the return.
 // not_opened: the path is absent, unreadable, not a regular file (a folder,
 // FIFO or device; the open never blocks), or its size cannot be learned.
-// short_read: fewer bytes arrived than the size promised, a read failed, or
-// no memory could be had for the size; `out` is then not to be used.
-read_result read_whole_file(const char *path, file_bytes &out);
+// short_read: fewer bytes arrived than the size found at the open (a read
+// failed, or the file shrank), or the buffer could not be had; the windows
+// consumed so far are then not the whole file.
+read_result read_file_in_windows(const char *path, std::size_t buffer_size,
+                                 window_consumer consume, void *context);
 
 // True when `path` is a regular file that can be opened for reading. Reads
 // nothing and never blocks.

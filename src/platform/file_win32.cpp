@@ -27,13 +27,30 @@ HANDLE open_regular_file(const char *path)
     return file;
 }
 
-// Far more than any netstat listing, so a real dump takes one read; ReadFile
-// takes a 32-bit count, so a larger file comes in pieces of this size.
-constexpr DWORD bytes_per_read = 5000000;
+// ReadFile takes a 32-bit count, so a window larger than this would come in
+// pieces anyway.
+constexpr DWORD bytes_per_read = 0x40000000;
+
+// Reads exactly `want` bytes unless the file ends or fails first; returns
+// how many arrived.
+std::size_t read_fully(HANDLE file, char *into, std::size_t want)
+{
+    std::size_t got = 0;
+    while (got < want) {
+        const std::size_t left = want - got;
+        const DWORD piece = left < bytes_per_read ? static_cast<DWORD>(left) : bytes_per_read;
+        DWORD arrived = 0;
+        if (!ReadFile(file, into + got, piece, &arrived, NULL) || arrived == 0)
+            break;
+        got += arrived;
+    }
+    return got;
+}
 
 }  // namespace
 
-read_result read_whole_file(const char *path, file_bytes &out)
+read_result read_file_in_windows(const char *path, std::size_t buffer_size,
+                                 window_consumer consume, void *context)
 {
     const HANDLE file = open_regular_file(path);
     if (file == INVALID_HANDLE_VALUE)
@@ -49,22 +66,28 @@ read_result read_whole_file(const char *path, file_bytes &out)
     }
     const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
 
-    if (!allocate_file_bytes(size, out)) {
-        CloseHandle(file);
-        return read_result::short_read;
+    read_result result = read_result::done;
+    const std::size_t capacity = size < buffer_size ? static_cast<std::size_t>(size) : buffer_size;
+    char *buffer = nullptr;
+    if (capacity > 0) {
+        buffer = static_cast<char *>(
+            VirtualAlloc(NULL, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!buffer)
+            result = read_result::short_read;
     }
-
-    std::size_t got = 0;
-    while (got < out.size) {
-        const std::size_t left = out.size - got;
-        const DWORD want = left < bytes_per_read ? static_cast<DWORD>(left) : bytes_per_read;
-        DWORD arrived = 0;
-        if (!ReadFile(file, out.data.get() + got, want, &arrived, NULL) || arrived == 0)
-            break;
-        got += arrived;
+    for (std::uint64_t left = size; left > 0 && result == read_result::done;) {
+        const std::size_t want = left < capacity ? static_cast<std::size_t>(left) : capacity;
+        const std::size_t got = read_fully(file, buffer, want);
+        if (got < want)
+            result = read_result::short_read;
+        else
+            consume({buffer, got}, context);
+        left -= got;
     }
+    if (buffer)
+        VirtualFree(buffer, 0, MEM_RELEASE);
     CloseHandle(file);
-    return got < out.size ? read_result::short_read : read_result::done;
+    return result;
 }
 
 bool regular_file_opens(const char *path)

@@ -59,7 +59,8 @@ bool found_as_cmd_would(std::string_view name)
     if (extension_list.empty())
         extension_list = ".COM;.EXE;.BAT;.CMD";
     // The empty first folder stands for the current one.
-    const std::string folder_list = ";" + environment_text("PATH");
+    std::string folder_list = ";";
+    folder_list += environment_text("PATH");
 
     std::string_view folders = folder_list;
     while (!folders.empty()) {

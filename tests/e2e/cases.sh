@@ -55,8 +55,20 @@ if [ -z "$wine" ]; then
     # sysfs promises 4096 bytes and hands over a few: a short read.
     mkdir short && ln -s /sys/devices/system/cpu/online short/netstatdump.log
     check "short read"         255 "" db.rrd short '[POP3]' video
+    mkdir device && ln -s /dev/zero device/netstatdump.log
+    check "dump is a device"   255 "$no_dump" db.rrd device '[POP3]' video
     run_program db.rrd spool '[POP3]' video >/dev/full
     expect "report lost"       [ $? = 255 ]
+
+    # Words of 100 KB (beyond what a Windows command line can hold) and a
+    # list of 20,000 names, most of them unknown.
+    word=$(printf 'w%.0s' {1..100000})
+    names=$(printf 'POP3.x.%.0s' {1..10000})
+    check_report "100 KB database path, video" 'POP3: 1' "$word" spool '[POP3]' video
+    check "100 KB database path, fillrrd" 255 "${no_db}$word]"$'\n' "$word" spool '[POP3]' fillrrd
+    check "100 KB spool folder" 255 "$no_dump" db.rrd "$word" '[POP3]' video
+    check "100 KB list, unbracketed" 255 "$wrong_list" db.rrd spool "[$word" video
+    check_report "20,000 names"    'POP3: 1|FTP: 0' db.rrd spool "[${names}ftp]" video
 fi
 
 line=$'  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED'
@@ -82,5 +94,19 @@ yes "$big" | head -n 100000 | dump exact
 expect "5,000,000 bytes"       [ "$(wc -c <exact/netstatdump.log)" = 5000000 ]
 check_report "dump of 5,000,000 bytes" 'POP3: 100000' db.rrd exact '[POP3]' video
 check_report "one line more"   'POP3: 100001' db.rrd over '[POP3]' video
+# 12 MB: three windows, whose edges fall inside lines.
+for _ in {1..4000}; do cat example/netstatdump.log; done | dump windows
+check_report "windows of a larger dump" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
+
+# Hostile dumps: counted as bytes, never a crash or a hang.
+printf 'a\0b:80 x:1 ESTABLISHED\r\n\0\0\0  TCP 1:21 2:3 ESTABLISHED\r\n' | dump nul
+head -c 1000000 /dev/zero | tr '\0' : | dump colons
+# One line of 100 MB, its remote endpoint running through twenty windows.
+{ printf '  TCP    10.0.0.5:80     '; head -c 100000000 /dev/zero | tr '\0' y; printf '   ESTABLISHED'; } | dump longline
+iconv -f ASCII -t UTF-16LE example/netstatdump.log | dump wide
+check_report "NUL bytes"       'HTTP: 1|FTP: 1' db.rrd nul '[HTTP.FTP]' video
+check_report "only colons"     'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd colons "$all" video
+check_report "a 100 MB line"   'HTTP: 1' db.rrd longline '[HTTP]' video
+check_report "two bytes per character" 'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd wide "$all" video
 
 finish
