@@ -1,22 +1,40 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and prints the figures: the scan's and the load's
-# throughput, the time of a whole run on a 5,000,000-byte dump, and its peak
-# memory. Needs libbenchmark-dev, hyperfine and time:
-#   apt-get install -y libbenchmark-dev hyperfine time
+# bench/run.sh: every figure of the benchmark kit, in one run of a few
+# minutes (most of it at 500 MB).
+#
+#  1. Builds Release with the benchmarks into build/bench.
+#  2. bench/compare.sh: whole runs of `estacount x SPOOL '[POP3.SMTP.HTTP.FTP]'
+#     video` against `wc -l` and the awk one-liner of bench/awk-count.sh, on
+#     generated 5 MB and 500 MB dumps: checks that the counts agree (stops if
+#     not), then prints the median times and ratios and each command's peak
+#     memory as a Markdown table, and the targets with whether each is met.
+#  3. build/bench/bench/estacount_bench (Google Benchmark): the throughput of
+#     the scan on generated 5 MB and 500 MB listings and on contents built to
+#     defeat it, and of loading the dump.
+#
+# Needs cmake, g++, Google Benchmark, GNU time for the peak memory, and
+# optionally hyperfine for a cross-check of the 5 MB times:
+#   apt-get install -y cmake g++ libbenchmark-dev time hyperfine
+# The environment variables of compare.sh (AWK, TMPDIR, ...) pass through;
+# arguments go to the Google Benchmark binary (--benchmark_filter=...).
+# Every number printed is measured in the run; nothing is asserted but the
+# agreement of the counts.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build/bench
+
+echo "building $build ..."
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DESTACOUNT_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
-
-"$build/estacount_bench"
-
-spool=$(mktemp -d)
-trap 'rm -rf "$spool"' EXIT
-yes $'  TCP    192.168.10.5:80        192.168.10.34:51230    ESTABLISHED\r' |
-    head -c 5000000 >"$spool/netstatdump.log"
+if commit=$(git -C "$top" log -1 --format='%h %s' 2>/dev/null); then
+    if [[ -n $(git -C "$top" status --porcelain -- src) ]]; then
+        commit+=" (src/ modified since)"
+    fi
+    echo "sources: $commit"
+fi
 echo
-# The program exits 1 when it has delivered, hence -i.
-hyperfine --warmup 3 --runs 50 -N -i "$build/estacount x $spool [POP3.SMTP.HTTP.FTP] video"
-/usr/bin/time -f 'peak resident memory: %M KiB' \
-    "$build/estacount" x "$spool" '[HTTP]' video >/dev/null || true
+
+"$top/bench/compare.sh" "$build"
+
+echo
+"$build/bench/estacount_bench" "$@"

@@ -1,85 +1,149 @@
-// Throughput of the scan and of loading the dump, on a dump of the size the
-// program reads in one go (5,000,000 bytes) and on contents built to defeat a
-// careless scan. Prints bytes per second; there are no targets to assert.
+// Throughput in bytes per second of the scan, on generated listings of the
+// size the program meets every five minutes (5,000,000 bytes) and of a very
+// busy server (500,000,000 bytes) and on contents built to defeat a careless
+// scan, and of loading and counting a dump file of each size. It prints
+// figures; there are no targets to assert.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "counting/dump.h"
 #include "counting/scan.h"
+#include "dump_generator.h"
 
 namespace {
 
-constexpr std::size_t dump_size = 5'000'000;
+constexpr std::size_t small_size = 5'000'000;
+constexpr std::size_t large_size = 500'000'000;
+constexpr std::uint64_t seed = 1;
 
-std::string repeat_to_size(const std::string &unit)
+// Built on first use, so that a run filtered to other benchmarks neither
+// waits for nor holds the large one.
+const std::string &small_listing()
+{
+    static const std::string listing = make_listing(seed, small_size);
+    return listing;
+}
+
+const std::string &large_listing()
+{
+    static const std::string listing = make_listing(seed, large_size);
+    return listing;
+}
+
+std::string repeat_to_size(std::string_view unit)
 {
     std::string text;
-    text.reserve(dump_size + unit.size());
-    while (text.size() < dump_size)
+    text.reserve(small_size + unit.size());
+    while (text.size() < small_size)
         text += unit;
-    text.resize(dump_size);
+    text.resize(small_size);
     return text;
 }
 
-// A busy server's listing: mostly other ports and states, some matches.
-const std::string listing = repeat_to_size(
-    "  TCP    192.168.10.5:80        192.168.10.34:51230    ESTABLISHED\r\n"
-    "  TCP    192.168.10.5:443       192.168.10.34:51233    ESTABLISHED\r\n"
-    "  TCP    192.168.10.5:110       192.168.10.52:49870    TIME_WAIT\r\n"
-    "  TCP    192.168.10.5:50377     93.184.216.34:80       ESTABLISHED\r\n"
-    "  UDP    0.0.0.0:5353           *:*                    \r\n");
-
 void scan(benchmark::State &state, const std::string &dump)
 {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(count_connections(dump));
+    for (auto _ : state) {
+        service_counts counts = count_connections(dump);
+        benchmark::DoNotOptimize(counts);
+    }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * dump.size()));
 }
 
-void scan_listing(benchmark::State &state) { scan(state, listing); }
+void scan_listing_5mb(benchmark::State &state) { scan(state, small_listing()); }
+
+void scan_listing_500mb(benchmark::State &state) { scan(state, large_listing()); }
 
 // Every byte a colon: a port test at each one.
-void scan_colons_only(benchmark::State &state) { scan(state, std::string(dump_size, ':')); }
+void scan_colons_only(benchmark::State &state)
+{
+    static const std::string dump(small_size, ':');
+    scan(state, dump);
+}
 
 // A match at every colon and no line end: a scan that looked for the end of
 // each state field would read the rest of the dump every time.
 void scan_matches_without_line_ends(benchmark::State &state)
 {
-    scan(state, repeat_to_size("a:80 b:1 "));
+    static const std::string dump = repeat_to_size("a:80 b:1 ");
+    scan(state, dump);
 }
 
 // No spaces at all: a scan that measured each port field would.
-void scan_without_spaces(benchmark::State &state) { scan(state, repeat_to_size("a:8")); }
-
-void load_listing(benchmark::State &state)
+void scan_without_spaces(benchmark::State &state)
 {
-    char folder[] = "/tmp/estacount-bench-XXXXXX";
-    if (!mkdtemp(folder)) {
-        state.SkipWithError("no scratch folder");
+    static const std::string dump = repeat_to_size("a:8");
+    scan(state, dump);
+}
+
+// A dump file in a scratch folder of its own, written once however often the
+// benchmark is started, and removed when the program ends.
+struct dump_file {
+    std::string folder;  // empty when the file could not be written
+
+    explicit dump_file(std::uint64_t size)
+    {
+        const char *tmpdir = std::getenv("TMPDIR");
+        std::string name = tmpdir && *tmpdir ? tmpdir : "/tmp";
+        name += "/estacount-bench-XXXXXX";
+        if (!mkdtemp(name.data()))
+            return;
+        if (write_listing(dump_path(name).c_str(), seed, size))
+            folder = name;
+        else
+            std::remove(name.c_str());
+    }
+    ~dump_file()
+    {
+        if (!folder.empty()) {
+            std::remove(dump_path(folder).c_str());
+            std::remove(folder.c_str());
+        }
+    }
+};
+
+// Counts of a dump read from a file the page cache holds, through the
+// program's own read buffer, as one run of the program does: the throughput
+// of reading and scanning together.
+void load(benchmark::State &state, const dump_file &file, std::uint64_t size)
+{
+    if (file.folder.empty()) {
+        state.SkipWithError("the dump could not be written under $TMPDIR or /tmp");
         return;
     }
-    const std::string path = dump_path(folder);
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    std::fwrite(listing.data(), 1, listing.size(), file);
-    std::fclose(file);
     for (auto _ : state) {
-        file_bytes dump;
-        if (load_dump(folder, dump) != read_result::done)
+        service_counts counts{};
+        if (load_dump(file.folder, counts) != read_result::done) {
             state.SkipWithError("load failed");
-        benchmark::DoNotOptimize(dump.data.get());
+            break;
+        }
+        benchmark::DoNotOptimize(counts);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * listing.size()));
-    std::remove(path.c_str());
-    std::remove(folder);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+void load_listing_5mb(benchmark::State &state)
+{
+    static const dump_file file(small_size);
+    load(state, file, small_size);
+}
+
+void load_listing_500mb(benchmark::State &state)
+{
+    static const dump_file file(large_size);
+    load(state, file, large_size);
 }
 
 }  // namespace
 
-BENCHMARK(scan_listing);
+BENCHMARK(scan_listing_5mb);
+BENCHMARK(scan_listing_500mb)->Unit(benchmark::kMillisecond);
 BENCHMARK(scan_colons_only);
 BENCHMARK(scan_matches_without_line_ends);
 BENCHMARK(scan_without_spaces);
-BENCHMARK(load_listing);
+BENCHMARK(load_listing_5mb);
+BENCHMARK(load_listing_500mb)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
