@@ -1,7 +1,8 @@
 // The run is one straight pass: every check below runs in this order, the
 // first that fails decides the message, and this file alone prints a refusal
 // and chooses the exit status: 0 for usage or version, 1 when the run reached
-// its delivery, -1 when it was refused or failed.
+// its delivery, -1 when it was refused or failed (text that never reached
+// standard output included).
 
 #include "front/run.h"
 
@@ -16,23 +17,36 @@
 #include "front/service_list.h"
 #include "front/usage.h"
 
+namespace {
+
+// Text that never reached its reader (a full disk, a closed descriptor) is no
+// delivery, and there is nowhere left to say so. Both tests are needed: the
+// Windows C runtime writes an unbuffered stdout at once, so its fflush has
+// nothing left to fail and the error sits only in the stream's flag.
+bool output_written()
+{
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+}  // namespace
+
 int run_command_line(int argc, char **argv)
 {
     run_state run;
 
     if (argc < 2) {
         print_usage(usage_variant::dot);
-        return 0;
+        return output_written() ? 0 : -1;
     }
     // Keywords come before the word count, so "V a b c" prints the version.
     const std::string_view first = argv[1];
     if (first == "V" || first == "v") {
         print_version();
-        return 0;
+        return output_written() ? 0 : -1;
     }
     if (first == "?" || first == "help" || first == "HELP") {
         print_usage(usage_variant::comma);
-        return 0;
+        return output_written() ? 0 : -1;
     }
     if (argc < 5) {
         std::fputs("wrong use of parameters. use [estacount ?] for help", stdout);
@@ -78,9 +92,7 @@ int run_command_line(int argc, char **argv)
 
     if (run.mode == run_mode::video) {
         print_report(run);
-        // Counts that never reached their reader (a full disk, a closed
-        // descriptor) are no delivery; there is nowhere left to say so.
-        return std::fflush(stdout) == 0 ? 1 : -1;
+        return output_written() ? 1 : -1;
     }
 
     // A sample with no value could only make rrdtool fail.
