@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/run_state.h"
 #include "platform/process.h"
@@ -11,9 +12,20 @@
 // contents are not looked at; rrdtool judges them.
 bool check_database(const char *rrd_path);
 
-// "/C rrdtool update ", the database path as given (unquoted, so a path
-// with spaces reaches rrdtool as several words), " N:", then the count texts
-// of the selected services in table order, joined by colons.
+// Why rrdtool would not take the database path as the one file that
+// check_database passed. The command is split at spaces, so a path with one
+// becomes several words (" lead.rrd" updates "lead.rrd"; "x.rrd --daemon
+// unix:SOCKET" sends the update to a socket the name chose); a path that
+// begins with '-' becomes an option; a control character (below 0x20, or
+// 0x7F) could also break the line protocol of rrdcached. The first byte of
+// the path that is one of these decides; none when there is none.
+enum class database_path_problem { none, space, leading_dash, control_character };
+database_path_problem database_path_problem_of(std::string_view rrd_path);
+
+// "/C rrdtool update ", the database path as given (unquoted: a path that
+// database_path_problem_of finds fault with is refused before any launch),
+// " N:", then the count texts of the selected services in table order,
+// joined by colons.
 std::string build_update_command(const run_state &run);
 
 // Starts the update command hidden and returns without waiting for it. What

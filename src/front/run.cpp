@@ -28,6 +28,14 @@ bool output_written()
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
+int refuse_for_interpreter(const char *rrd_path)
+{
+    std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
+                "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
+                rrd_path);
+    return -1;
+}
+
 }  // namespace
 
 int run_command_line(int argc, char **argv)
@@ -98,17 +106,33 @@ int run_command_line(int argc, char **argv)
     // A sample with no value could only make rrdtool fail.
     if (run.selected == service_selection{})
         return 1;
-    switch (launch_update(build_update_command(run))) {
+    const std::string command = build_update_command(run);
+    // Where a command interpreter reads the path, its refusal comes first, so
+    // that a path it would act on keeps that message whatever else it holds.
+    if (interpreter_would_act_on(command))
+        return refuse_for_interpreter(argv[1]);
+    switch (database_path_problem_of(run.rrd_path)) {
+    case database_path_problem::none:
+        break;
+    case database_path_problem::space:
+        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
+        return -1;
+    case database_path_problem::leading_dash:
+        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
+        return -1;
+    case database_path_problem::control_character:
+        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a control character\n",
+                    argv[1]);
+        return -1;
+    }
+    switch (launch_update(command)) {
     case launch_result::started:
         return 1;
     case launch_result::not_started:
         std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
         return -1;
     case launch_result::refused:
-        std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
-                    "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
-                    argv[1]);
-        return -1;
+        return refuse_for_interpreter(argv[1]);
     }
     return 1;
 }

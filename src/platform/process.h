@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 enum class launch_result {
     started,      // running on its own; nobody waits for it
@@ -9,11 +10,18 @@ enum class launch_result {
     refused,      // the command holds text the interpreter would act on
 };
 
+// True when the command interpreter that start_hidden_command hands
+// `command` to would act on some of its text, which it then refuses. Always
+// false on POSIX, where no interpreter reads the text; on Windows, as for
+// refused below. Lets a caller put this refusal before its own checks.
+bool interpreter_would_act_on(std::string_view command);
+
 // Runs `command`, an interpreter command line that begins with "/C ",
 // without a window and without waiting for it. On POSIX no shell is involved:
 // the text after "/C " is split at runs of spaces and the words are run
 // directly, with stdin, stdout and stderr on /dev/null, in a session of their
-// own, with the environment passed on unchanged.
+// own, with the environment passed on unchanged (the caller keeps spaces out
+// of the words it means whole).
 //
 // On Windows the whole text goes to a hidden cmd.exe, unquoted. refused: the
 // text holds one of " % ! ^ & | < > ( ) or a control character (below 0x20,

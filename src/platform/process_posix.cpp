@@ -12,7 +12,7 @@ namespace {
 
 // The words cmd.exe would hand to rrdtool: the text after "/C ", split at
 // runs of spaces. No shell sees them, so ; | & $( ) and quotes in a database
-// path stay part of the path.
+// path stay part of the path (one with a space never gets here).
 std::vector<std::string> command_words(std::string_view command)
 {
     constexpr std::string_view interpreter_switch = "/C ";
@@ -56,6 +56,11 @@ bool configure(posix_spawn_file_actions_t &actions, posix_spawnattr_t &attribute
 }
 
 }  // namespace
+
+bool interpreter_would_act_on(std::string_view)
+{
+    return false;
+}
 
 launch_result start_hidden_command(const std::string &command)
 {

@@ -6,22 +6,6 @@
 
 namespace {
 
-// The command reaches cmd.exe with the database path unquoted, and cmd acts
-// on & | < > ^ ( ) wherever they stand and expands %VAR% and !VAR!, inside
-// quotes too, so no escaping is safe against every path. Such a path is
-// refused whole, here, the one place where the command meets cmd.exe; the
-// POSIX build runs no shell and takes it.
-bool interpreter_would_act_on(std::string_view command)
-{
-    constexpr std::string_view acted_on = "\"%!^&|<>()";
-    for (const char c : command) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || acted_on.find(c) != std::string_view::npos)
-            return true;
-    }
-    return false;
-}
-
 // Empty when the variable is unset or empty.
 std::string environment_text(const char *name)
 {
@@ -94,6 +78,22 @@ std::string_view program_name(std::string_view command)
 }
 
 }  // namespace
+
+// The command reaches cmd.exe with the database path unquoted, and cmd acts
+// on & | < > ^ ( ) wherever they stand and expands %VAR% and !VAR!, inside
+// quotes too, so no escaping is safe against every path. Such a path is
+// refused whole, here, the one place where the command meets cmd.exe; the
+// POSIX build runs no shell and takes it.
+bool interpreter_would_act_on(std::string_view command)
+{
+    constexpr std::string_view acted_on = "\"%!^&|<>()";
+    for (const char c : command) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || acted_on.find(c) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
 
 launch_result start_hidden_command(const std::string &command)
 {

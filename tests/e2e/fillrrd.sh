@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fillrrd on POSIX: samples written by the real rrdtool, directly and through
 # rrdcached; then the words and the start-up state that rrdtool receives,
-# seen by a recording stand-in first on PATH.   fillrrd.sh PROGRAM
+# seen by a recording stand-in first on PATH, and the database paths refused
+# before any launch.   fillrrd.sh PROGRAM
 set -u
 . "$(dirname "$0")/lib.sh"
 cp -r "$examples/spool" example   # POP3 3, SMTP 2, HTTP 5, FTP 1
@@ -72,15 +73,40 @@ recorded() {
 }
 quiet='stdio /dev/null /dev/null /dev/null leader '
 
-touch db.rrd 'my stats.rrd'
-check "path with spaces"       1 "" 'my stats.rrd' example "$all" fillrrd
-recorded "split at spaces"     $'update\nmy\nstats.rrd\nN:3:2:5:1\n'"$quiet"
-# Tabs, not spaces: a shell would split there and run every command.
-evil=$'x;touch\tp1|touch\tp2&$(touch\tp3)`touch\tp4`>p5"<\'\\.rrd'
+touch db.rrd
+# Tabs and spaces are refused below; ${IFS} would split there in a shell.
+evil='x;touch${IFS}p1|touch${IFS}p2&$(touch${IFS}p3)`touch${IFS}p4`>p5"<'\''\é.rrd'
 touch "$evil"
 check "shell characters"       1 "" "$evil" example '[FTP]' fillrrd
 recorded "arrive literally"    "update"$'\n'"$evil"$'\nN:1\n'"$quiet"
 expect "and run nothing"       [ -z "$(ls -d p? 2>/dev/null)" ]
+
+# Paths that rrdtool would take as other words, options or other files than
+# the one checked: each exists, and each is refused with nothing started.
+refused() {
+    mkdir -p "$(dirname -- "$2")" && touch -- "$2"
+    check "refused: $1" 255 $'\nimpossible to pass the rrd at ['"$2] to rrdtool: it $3"$'\n' "$2" example "$all" fillrrd
+}
+refused "spaces"               'my stats.rrd' 'holds a space'
+refused "leading space"        ' lead.rrd' 'holds a space'
+refused "options in the name"  'x.rrd --daemon unix:/tmp/evil.sock' 'holds a space'
+refused "-t"                   -t 'begins with -'
+refused "--daemon=x"           --daemon=x 'begins with -'
+refused "dash, then a space"   '-a b.rrd' 'begins with -'
+refused "SOH"                  $'x\x01.rrd' 'holds a control character'
+refused "tab"                  $'x\ty.rrd' 'holds a control character'
+refused "line feed"            $'x\ny.rrd' 'holds a control character'
+refused "0x1F"                 $'x\x1f.rrd' 'holds a control character'
+refused "DEL"                  $'x\x7f.rrd' 'holds a control character'
+# The refusal comes after every other check, "[]" included.
+check "missing database first" 255 $'\nimpossible to find the rrd choosen at [no such.rrd]\n' 'no such.rrd' example "$all" fillrrd
+check "then the list"          255 $'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax' ' lead.rrd' example POP3 fillrrd
+check "then the dump"          255 $'\nCan\'t find netstat output file' ' lead.rrd' nowhere "$all" fillrrd
+check "then nothing selected"  1   "" ' lead.rrd' example '[]' fillrrd
+check_report "video never refuses" 'FTP: 1' ' lead.rrd' example '[FTP]' video
+# Had a refused run started rrdtool, its record would be there too.
+check "a run after the refusals" 1 "" db.rrd example '[FTP]' fillrrd
+recorded "nothing started for them" $'update\ndb.rrd\nN:1\n'"$quiet"
 
 # Started as a careless caller might: SIGHUP ignored (nohup), SIGUSR1
 # blocked, descriptor 7 open. A program that waited would hang till timeout.

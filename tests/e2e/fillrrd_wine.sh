@@ -2,7 +2,8 @@
 # fillrrd in the Windows build, under wine: the update goes to cmd.exe, which
 # runs the first rrdtool it finds; a recording rrdtool.cmd stands in for it.
 # Checks the words it receives, the search for it, and the paths refused
-# before cmd.exe could act on them.   fillrrd_wine.sh PROGRAM.exe
+# before cmd.exe could act on them or rrdtool take them as other words.
+#   fillrrd_wine.sh PROGRAM.exe
 set -u
 . "$(dirname "$0")/lib.sh" --wine "$@"
 
@@ -46,7 +47,7 @@ recorded() {
 }
 
 cp -r "$examples/spool" example
-touch db.rrd 'my stats.rrd'
+touch db.rrd
 recorder bin
 bin=$(windows_path "$scratch/bin")
 all='[POP3.SMTP.HTTP.FTP]'
@@ -57,8 +58,6 @@ WINEPATH=$bin check "all four" 1 "" db.rrd example "$all" fillrrd
 recorded "all four" bin '[update][db.rrd][N:3:2:5:1]'
 WINEPATH=$bin check "two services" 1 "" db.rrd example '[http.POP3]' fillrrd
 recorded "two services" bin '[update][db.rrd][N:3:5]'
-WINEPATH=$bin check "path with spaces" 1 "" 'my stats.rrd' example '[FTP]' fillrrd
-recorded "path with spaces" bin '[update][my][stats.rrd][N:1]'
 
 # --- the search for rrdtool ------------------------------------------------------
 
@@ -99,6 +98,15 @@ done
 for c in '"' '<' '>' '|' $'\x01' $'\t' $'\n' $'\x1f'; do
     path="x${c}y\\..\\db.rrd"
     check "refused: $(printf '%q' "$c")" 255 "$refused$path$refused_end" "$path" example "$all" fillrrd
+done
+# Paths that rrdtool would take as other words, options or other files than
+# the one checked, refused on every platform; cmd.exe's refusal comes first,
+# so control characters keep its message above. Windows forbids ':' in a
+# file name; the last path opens db.rrd.
+touch -- 'my stats.rrd' ' lead.rrd' -t --daemon=x '-a b.rrd'
+for path in 'my stats.rrd' ' lead.rrd' -t --daemon=x '-a b.rrd' 'x.rrd --daemon unix:\..\db.rrd'; do
+    [ "${path:0:1}" = - ] && what='begins with -' || what='holds a space'
+    check "refused: $path" 255 $'\nimpossible to pass the rrd at ['"$path] to rrdtool: it $what"$'\n' "$path" example "$all" fillrrd
 done
 # The refusal comes after every other check.
 check "missing database before refusal" 255 $'\nimpossible to find the rrd choosen at [no&.rrd]\n' 'no&.rrd' example "$all" fillrrd
