@@ -21,7 +21,9 @@ using window_consumer = void (*)(std::string_view window, void *context);
 // one window after window through the same buffer. Each window goes to
 // `consume` as soon as it has arrived; nothing stays open after the return.
 // not_opened: the path is absent, unreadable, not a regular file (a folder,
-// FIFO or device; the open never blocks), or its size cannot be learned.
+// FIFO, device or pipe, which is found out before it is opened where the
+// system allows: POSIX opens nothing but a regular file), or its size
+// cannot be learned. The open never blocks.
 // short_read: fewer bytes arrived than the size found at the open (a read
 // failed, or the file shrank), or the buffer could not be had; the windows
 // consumed so far are then not the whole file.
@@ -29,5 +31,5 @@ read_result read_file_in_windows(const char *path, std::size_t buffer_size,
                                  window_consumer consume, void *context);
 
 // True when `path` is a regular file that can be opened for reading. Reads
-// nothing and never blocks.
+// nothing, never blocks, and on POSIX opens nothing but a regular file.
 bool regular_file_opens(const char *path);

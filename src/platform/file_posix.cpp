@@ -11,19 +11,26 @@ const char directory_separator = '/';
 
 namespace {
 
-// O_NONBLOCK keeps a FIFO or a device from hanging the run on open; the
-// regular-file test that follows refuses them anyway.
+// Opening a FIFO releases a writer that waits on it (and drops what it then
+// writes), and opening a device can have effects of its own, so the path is
+// judged before it is opened and only a regular file is opened. The open
+// must then give that same file: the name may have been swapped in between.
+// O_NONBLOCK still keeps such a swap from hanging the run on the open.
 int open_regular_file(const char *path, std::uint64_t &size)
 {
+    struct stat named;
+    if (stat(path, &named) != 0 || !S_ISREG(named.st_mode))
+        return -1;
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino || opened.st_size < 0) {
         close(fd);
         return -1;
     }
-    size = static_cast<std::uint64_t>(st.st_size);
+    size = static_cast<std::uint64_t>(opened.st_size);
     return fd;
 }
 

@@ -66,14 +66,24 @@ mkdir -p dirdump/netstatdump.log
 check "no dump"                255 "$no_dump" db.rrd nowhere '[POP3]' video
 check "dump is a folder"       255 "$no_dump" db.rrd dirdump '[POP3]' video
 if [ -z "$wine" ]; then
-    mkdir fifo && mkfifo fifo/netstatdump.log
+    # Each FIFO has a writer waiting in its open for a reader. The runs must
+    # leave them waiting: an open would release them and drop what they write.
+    mkdir fifo && mkfifo fifo/netstatdump.log fifo.rrd
+    echo x >fifo/netstatdump.log & dump_writer=$!
+    echo x >fifo.rrd & database_writer=$!
+    sleep 0.3
     check "dump is a FIFO"     255 "$no_dump" db.rrd fifo '[POP3]' video
+    check "database is a FIFO" 255 "${no_db}fifo.rrd]"$'\n' fifo.rrd spool '[POP3]' fillrrd
+    sleep 0.3
+    expect "the dump's writer still waits" kill -0 $dump_writer 2>/dev/null
+    expect "the database's writer still waits" kill -0 $database_writer 2>/dev/null
+    kill $dump_writer $database_writer 2>/dev/null
+    wait $dump_writer $database_writer
     # sysfs promises 4096 bytes and hands over a few: a short read.
     mkdir short && ln -s /sys/devices/system/cpu/online short/netstatdump.log
     check "short read"         255 "" db.rrd short '[POP3]' video
     mkdir device && ln -s /dev/zero device/netstatdump.log
     check "dump is a device"   255 "$no_dump" db.rrd device '[POP3]' video
-
     # Words of 100 KB (beyond what a Windows command line can hold) and a
     # list of 20,000 names, most of them unknown.
     word=$(printf 'w%.0s' {1..100000})
