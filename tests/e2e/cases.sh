@@ -84,6 +84,12 @@ if [ -z "$wine" ]; then
     check "short read"         255 "" db.rrd short '[POP3]' video
     mkdir device && ln -s /dev/zero device/netstatdump.log
     check "dump is a device"   255 "$no_dump" db.rrd device '[POP3]' video
+    # A service line past 2 GiB, after a hole: a 32-bit build must still
+    # open the dump and learn its size.
+    mkdir large && truncate -s 2G large/netstatdump.log
+    printf '\r\n  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n' >>large/netstatdump.log
+    check_report "service line past 2 GiB" 'POP3: 1' db.rrd large '[POP3]' video
+
     # Words of 100 KB (beyond what a Windows command line can hold) and a
     # list of 20,000 names, most of them unknown.
     word=$(printf 'w%.0s' {1..100000})
