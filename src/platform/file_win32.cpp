@@ -14,10 +14,15 @@ namespace {
 // Without FILE_FLAG_BACKUP_SEMANTICS, CreateFileA refuses to open a folder
 // (access denied), so a folder is not found without a test of our own. A
 // device or pipe opens, though, and is refused here: reading one could block.
+//
+// A path such as \\.\pipe\NAME opens a named pipe, whose server could
+// otherwise act as the account running the program (SYSTEM, from the Task
+// Scheduler): SECURITY_IDENTIFICATION lets it learn who we are and no more.
 HANDLE open_regular_file(const char *path)
 {
-    const HANDLE file = CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
     if (GetFileType(file) != FILE_TYPE_DISK) {

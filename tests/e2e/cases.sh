@@ -101,6 +101,20 @@ if [ -z "$wine" ]; then
     check_report "20,000 names"    'POP3: 1|FTP: 0' db.rrd spool "[${names}ftp]" video
 fi
 
+if [ -n "$wine" ]; then
+    # A named pipe as the dump: the open reaches its server, which never
+    # writes, and the pipe is then found out and not read.
+    $wine "${PIPE_SERVER:?PIPE_SERVER names the pipe server the Windows build makes}" \
+        netstatdump.log >pipe.out 2>&1 &
+    server=$!
+    for ((i = 0; i < 200; i++)); do grep -q listening pipe.out && break; sleep 0.1; done
+    check "dump is a named pipe" 255 "$no_dump" db.rrd '\\.\pipe' '[POP3]' video
+    for ((i = 0; i < 100; i++)); do kill -0 $server 2>/dev/null || break; sleep 0.1; done
+    kill $server 2>/dev/null
+    wait $server
+    expect "its server saw the open" grep -q connected pipe.out
+fi
+
 line=$'  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED'
 dump empty ''
 dump crlf "$line"$'\r\n'"$line"$'\r\n'
