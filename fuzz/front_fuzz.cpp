@@ -10,7 +10,9 @@
 //              bit 3     the dump exists
 //              bit 4     the database exists
 //              bit 5     the read comes up short: its last window never arrives
-//              bits 6-7  the launch: 1 not started, 2 refused, 0 or 3 started
+//              bits 6-7  the launch: 1 not started, 2 refused (the interpreter
+//                        would act on the command, as on Windows), 0 or 3
+//                        started
 //   bytes 1-2  the read's window size less one, little-endian (1 to 65,536
 //              bytes, and never more than the read's buffer)
 //   byte 3     0: standard output takes everything; n > 0: it takes n - 1
@@ -159,6 +161,30 @@ std::string selected_counts(const service_selection &selected, const service_cou
     return text;
 }
 
+// What the README says a database path holds that makes rrdtool take it as
+// something else ("holds a space", ...), from its first such byte; empty
+// when it holds none.
+std::string path_refusal(std::string_view path)
+{
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(path[i]);
+        if (byte == ' ')
+            return "holds a space";
+        if (byte < 0x20 || byte == 0x7F)
+            return "holds a control character";
+        if (i == 0 && byte == '-')
+            return "begins with -";
+    }
+    return {};
+}
+
+// A run that printed `message` and ended with -1, having started nothing.
+bool refused_with(std::string_view message, const fake_world &world, int status)
+{
+    return status == -1 && world.launches == 0 &&
+           (standard_output.refused || standard_output.bytes == message);
+}
+
 bool is_keyword_first(const std::vector<std::string> &words)
 {
     if (words.empty())
@@ -175,8 +201,15 @@ void check_run(const std::vector<std::string> &words, const fake_world &world, i
         std::abort();
     if (!standard_error.bytes.empty() || standard_error.refused)
         std::abort();
-    // Keywords come first; a usage or version run touches nothing.
-    if ((status == 0) != is_keyword_first(words))
+    // Keywords come first; a usage or version run touches nothing, and fails
+    // only when its text did not reach standard output.
+    if (is_keyword_first(words)) {
+        if (status != (standard_output.refused ? -1 : 0) || world.reads != 0 ||
+            world.database_checks != 0 || world.launches != 0)
+            std::abort();
+        return;
+    }
+    if (status == 0)
         std::abort();
     if (world.reads > 1 || world.database_checks > 1 || world.launches > 1)
         std::abort();
@@ -217,12 +250,30 @@ void check_run(const std::vector<std::string> &words, const fake_world &world, i
     }
     // With no service selected there is no sample to deliver.
     if (selected == service_selection{}) {
-        if (world.launches != 0 || status != 1)
+        if (world.interpreter_questions != 0 || world.launches != 0 || status != 1)
             std::abort();
         return;
     }
     const std::string command =
         "/C rrdtool update " + words[0] + " N" + selected_counts(selected, counts, false);
+    // Just before the launch: first the interpreter's refusal, then the path's.
+    if (world.interpreter_questions != 1 || world.asked_command != command)
+        std::abort();
+    if (world.launch == launch_result::refused) {
+        if (!refused_with("\nimpossible to pass the rrd at [" + words[0] +
+                              "] to the command interpreter: it holds one of \" % ! ^ & | < > ( ) "
+                              "or a control character\n",
+                          world, status))
+            std::abort();
+        return;
+    }
+    if (const std::string what = path_refusal(words[0]); !what.empty()) {
+        if (!refused_with("\nimpossible to pass the rrd at [" + words[0] + "] to rrdtool: it " +
+                              what + "\n",
+                          world, status))
+            std::abort();
+        return;
+    }
     if (world.launches != 1 || world.command != command)
         std::abort();
     if (status != (world.launch == launch_result::started ? 1 : -1))

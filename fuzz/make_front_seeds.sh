@@ -33,7 +33,7 @@ seed() {
 all='[POP3.SMTP.HTTP.FTP]'
 example=$dumps/windows_example
 
-# The keywords, and too few words.
+# The keywords (written, or not), and too few words.
 seed usage                  '' 1 0 ''
 seed version                '' 1 0 '' v
 seed version_before_count   '' 1 0 '' V db.rrd spool
@@ -41,6 +41,8 @@ seed help                   '' 1 0 '' '?'
 seed help_word              '' 1 0 '' help
 seed help_capitals          '' 1 0 '' HELP x y z video
 seed too_few_words          '' 1 0 '' db.rrd spool "$all"
+seed usage_stdout_full      '' 1 5 ''
+seed version_stdout_full    '' 1 1 '' V
 
 # video: windows of every size, a mode spelt wrong, a full standard output.
 seed video_all              exists 100 0 "$example" db.rrd spool "$all" video
@@ -61,7 +63,7 @@ seed list_mixed_case        exists 9 0 "$dumps/near_misses" x spool '[Pop3.SMTP.
 
 # fillrrd: each answer of the launch, no database, nothing selected.
 seed fillrrd_all            'exists database' 128 0 "$example" db.rrd spool "$all" fillrrd
-seed fillrrd_two            'exists database' 5 0 "$dumps/near_misses" 'my stats.rrd' spool '[HTTP.pop3]' fillrrd
+seed fillrrd_two            'exists database' 5 0 "$dumps/near_misses" 'my-stats.rrd' spool '[HTTP.pop3]' fillrrd
 seed fillrrd_not_started    'exists database not_started' 33 0 "$dumps/linux_tan" db.rrd spool "$all" fillrrd
 seed fillrrd_refused        'exists database refused' 2 0 "$dumps/cr_only" 'a&b.rrd' spool '[ftp]' fillrrd
 seed fillrrd_no_database    exists 1 0 '' db.rrd spool "$all" fillrrd
@@ -69,6 +71,12 @@ seed fillrrd_empty_list     'exists database' 1 0 "$dumps/cr_only" db.rrd spool 
 seed fillrrd_unknown_names  'exists database' 1 0 "$dumps/cr_only" db.rrd spool '[www.mail]' fillrrd
 seed fillrrd_no_dump        database 1 0 '' db.rrd spool "$all" fillrrd
 seed fillrrd_short_read     'exists database short' 40 0 "$dumps/near_misses" db.rrd spool "$all" fillrrd
+# Paths rrdtool would take as something else: refused just before the launch,
+# after the interpreter's own refusal.
+seed fillrrd_path_space     'exists database' 5 0 "$dumps/near_misses" 'my stats.rrd' spool '[HTTP.pop3]' fillrrd
+seed fillrrd_path_dash      'exists database' 1 0 "$dumps/cr_only" --daemon=x spool "$all" fillrrd
+seed fillrrd_path_control   'exists database' 1 0 "$dumps/cr_only" $'x\x7f.rrd' spool "$all" fillrrd
+seed fillrrd_refused_first  'exists database refused' 1 0 "$dumps/cr_only" 'a& b.rrd' spool '[ftp]' fillrrd
 seed fillrrd_six_words      'exists database' 20 0 "$dumps/lf_no_final" db.rrd spool '[smtp.pop3]' fillrrd a b
 
 # Words given as keyword bytes: db.rrd spool/ [HTTP.ftp] fillrrd.

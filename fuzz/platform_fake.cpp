@@ -19,6 +19,8 @@ void forget_recorded(fake_world &world)
     world.read_outcome = read_result::not_opened;
     world.database_checks = 0;
     world.database_path.clear();
+    world.interpreter_questions = 0;
+    world.asked_command.clear();
     world.launches = 0;
     world.command.clear();
 }
@@ -60,6 +62,14 @@ bool regular_file_opens(const char *path)
     ++fake.database_checks;
     fake.database_path = path;
     return fake.database_exists;
+}
+
+// Records the command; the interpreter acts on it when the world refuses it.
+bool interpreter_would_act_on(std::string_view command)
+{
+    ++fake.interpreter_questions;
+    fake.asked_command = command;
+    return fake.launch == launch_result::refused;
 }
 
 // Records the command and answers as the world says; nothing runs.

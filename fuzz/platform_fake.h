@@ -17,6 +17,8 @@ struct fake_world {
     bool database_exists = false;
     bool read_comes_up_short = false;  // the last window never arrives
     std::size_t window_size = 1;       // at least 1; capped at the read's buffer size
+    // refused: the interpreter would act on the command, and says so when
+    // asked beforehand; the other answers come from the launch itself.
     launch_result launch = launch_result::started;
 
     // Recorded during the run.
@@ -25,6 +27,8 @@ struct fake_world {
     read_result read_outcome = read_result::not_opened;
     int database_checks = 0;
     std::string database_path;
+    int interpreter_questions = 0;
+    std::string asked_command;
     int launches = 0;
     std::string command;
 };
