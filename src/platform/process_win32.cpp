@@ -82,8 +82,9 @@ std::string_view program_name(std::string_view command)
 // The command reaches cmd.exe with the database path unquoted, and cmd acts
 // on & | < > ^ ( ) wherever they stand and expands %VAR% and !VAR!, inside
 // quotes too, so no escaping is safe against every path. Such a path is
-// refused whole, here, the one place where the command meets cmd.exe; the
-// POSIX build runs no shell and takes it.
+// refused whole: the front end asks before its own checks, and the launch
+// asks again, so that nothing reaches cmd.exe unasked. The POSIX build runs
+// no shell and takes it.
 bool interpreter_would_act_on(std::string_view command)
 {
     constexpr std::string_view acted_on = "\"%!^&|<>()";
