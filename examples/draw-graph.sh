@@ -20,7 +20,7 @@ mkdir -p "$(dirname "$png")" || fail "cannot make the folder of $png"
 # rrdtool splits DEF lines at colons, so a colon in the path must be escaped.
 def_db=$(printf '%s\n' "$db" | sed 's/:/\\:/g')
 peak=MAX
-rrdtool info "$db" 2>/dev/null | grep -q '^rra\[[0-9]*\]\.cf = "MAX"$' || peak=AVERAGE
+(unset RRDCACHED_ADDRESS && rrdtool info "$db") 2>/dev/null | grep -q '^rra\[[0-9]*\]\.cf = "MAX"$' || peak=AVERAGE
 
 set -- --start "$start" --end now --imgformat PNG \
     --title "Established connections" --vertical-label connections \
