@@ -22,6 +22,7 @@ db=$1
 spool=$2
 list=${3:-[POP3.SMTP.HTTP.FTP]}
 estacount=${ESTACOUNT:-estacount}
+case $spool in -*) spool=./$spool ;; esac  # not an option to mkdir or mktemp
 
 check_database_path "$db" || exit 2
 services_in "$list" || exit 2

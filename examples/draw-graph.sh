@@ -13,8 +13,9 @@ db=$1
 png=$2
 start=${3:-end-1d}
 [ -f "$db" ] || fail "no database at $db"
-sources=$(data_sources "$db") || exit 2
 # rrdtool takes a word beginning with - for an option.
+case $db in -*) db=./$db ;; esac
+sources=$(data_sources "$db") || exit 2
 case $png in -*) png=./$png ;; esac
 mkdir -p "$(dirname "$png")" || fail "cannot make the folder of $png"
 # rrdtool splits DEF lines at colons, so a colon in the path must be escaped.

@@ -20,6 +20,7 @@ spool=$1
 file=$2
 list=${3:-[POP3.SMTP.HTTP.FTP]}
 estacount=${ESTACOUNT:-estacount}
+case $file in -*) file=./$file ;; esac  # not an option to mkdir or mktemp
 services_in "$list" || exit 2
 
 # In video mode estacount never looks at its first word.
