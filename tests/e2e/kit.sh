@@ -3,10 +3,11 @@
 # promtool and systemd-analyze: each script's refusals and its work, and the
 # README's rrdcached commands as written.   kit.sh PROGRAM BUILD_DIR
 set -u
+build=$(realpath "${2:?usage: $0 PROGRAM BUILD_DIR}")
 . "$(dirname "$0")/lib.sh" "$1"
 readme=$(cd "$examples/.." && pwd)/README.md
 prefix=$scratch/prefix
-"${CMAKE:-cmake}" --install "$2" --prefix "$prefix" >/dev/null || { echo "cmake --install failed"; exit 1; }
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null || { echo "cmake --install failed"; exit 1; }
 kit=$prefix/share/estacount/examples
 export PATH=$prefix/bin:$PATH TMPDIR=$scratch/tmp
 mkdir "$TMPDIR"
