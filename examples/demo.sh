@@ -1,38 +1,34 @@
 #!/bin/sh
-# demo.sh BUILD_DIR: the whole loop in a few seconds, after building. Counts
-# the bundled example dump into a scratch database several times, shows the
-# last sample and draws it. Everything goes in BUILD_DIR/demo, wiped first.
-set -eu
+# demo.sh [BUILD_DIR]: the whole loop in a few seconds. Counts the bundled
+# example dump into a scratch database several times, shows the last sample
+# and draws it. Runs BUILD_DIR/estacount when given a build folder, else
+# estacount on PATH. Everything goes into a new folder of its own (mktemp -d),
+# which it leaves for you to look at and remove; it deletes nothing else.
+. "$(dirname "$0")/common.sh"
 
-if [ $# -ne 1 ]; then
-    echo "usage: $0 BUILD_DIR" >&2
-    exit 2
-fi
-build=$(cd "$1" && pwd)
+[ $# -le 1 ] || fail "usage: $0 [BUILD_DIR]"
 here=$(cd "$(dirname "$0")" && pwd)
-estacount=$build/estacount
-demo=$build/demo
+if [ $# -eq 1 ]; then
+    estacount=$1/estacount
+    [ -x "$estacount" ] || fail "no program at $estacount: build it first"
+else
+    estacount=$(command -v estacount) || fail "estacount is not on PATH: install it, or give the build folder"
+fi
+command -v rrdtool >/dev/null || fail "rrdtool is not on PATH (Debian: apt-get install rrdtool)"
+
+demo=$(mktemp -d "${TMPDIR:-/tmp}/estacount-demo.XXXXXX") || fail "cannot make a scratch folder"
 db=$demo/estacount.rrd
 samples=6
+# On failure the scratch folder goes; on success it stays, holding the graph.
+trap 'rm -rf "$demo"' EXIT
+trap 'exit 2' HUP INT TERM
+check_database_path "$db" || fail "set TMPDIR to a folder whose path estacount accepts"
 
-fail() {
-    echo "$0: $*" >&2
-    exit 1
-}
-
-[ -x "$estacount" ] || fail "no program at $estacount: build it first"
-command -v rrdtool >/dev/null || fail "rrdtool is not on PATH (Debian: apt-get install rrdtool)"
-case $db in
-*' '*) fail "estacount would split the path $db at its space: use a build folder without one" ;;
-esac
-
-rm -rf "$demo"
-mkdir -p "$demo"
 # A 1-second step instead of the real five minutes, so samples a second apart
 # make a line; the start is just behind now so the first sample counts too.
 rrdtool create "$db" --step 1 --start now-2s \
     DS:pop3:GAUGE:5:0:U DS:smtp:GAUGE:5:0:U DS:http:GAUGE:5:0:U DS:ftp:GAUGE:5:0:U \
-    RRA:AVERAGE:0.5:1:300 RRA:MAX:0.5:1:300
+    RRA:AVERAGE:0.5:1:300 RRA:MAX:0.5:1:300 || fail "rrdtool could not create $db"
 
 # Every rrdtool command locks the file, and an update that finds it locked is
 # dropped unseen: so poll gently, and a read that loses the race is a "not yet".
@@ -43,8 +39,8 @@ last_update() {
 i=0
 while [ "$i" -lt "$samples" ]; do
     before=$(last_update)
-    status=0
-    "$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd || status=$?
+    "$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd
+    status=$?
     [ "$status" -eq 1 ] || fail "estacount exited with status $status"
     # estacount does not wait for rrdtool: wait (5 s at most) for the sample
     # before the next run, which must come at least a second later anyway.
@@ -60,6 +56,7 @@ while [ "$i" -lt "$samples" ]; do
     [ "$i" -eq "$samples" ] || sleep 1
 done
 
-rrdtool lastupdate "$db"
-"$here/draw-graph.sh" "$db" "$demo/estacount.png" end-60s
-echo "graph: $demo/estacount.png"
+rrdtool lastupdate "$db" || fail "rrdtool could not read $db"
+"$here/draw-graph.sh" "$db" "$demo/estacount.png" end-60s || fail "the graph could not be drawn"
+trap - EXIT
+echo "graph: $demo/estacount.png (remove $demo when done)"

@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The kit of scripts as installed, with the real rrdtool, rrdcached, netstat,
+# promtool and systemd-analyze: each script's refusals and its work, and the
+# README's rrdcached commands as written.   kit.sh PROGRAM BUILD_DIR
+set -u
+build=$(realpath "${2:?usage: $0 PROGRAM BUILD_DIR}")
+. "$(dirname "$0")/lib.sh" "$1"
+readme=$(cd "$examples/.." && pwd)/README.md
+prefix=$scratch/prefix
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null || { echo "cmake --install failed"; exit 1; }
+kit=$prefix/share/estacount/examples
+export PATH=$prefix/bin:$PATH TMPDIR=$scratch/tmp
+mkdir "$TMPDIR"
+
+# ends NAME STATUS TEXT COMMAND...: COMMAND exits STATUS, TEXT on stderr
+# (with TEXT empty: nothing on stderr).
+ends() {
+    local name=$1 want=$2 text=$3 status
+    shift 3
+    "$@" >.out 2>.err
+    status=$?
+    if [ "$status" = "$want" ] && if [ -n "$text" ]; then grep -qF -- "$text" .err; else [ ! -s .err ]; fi; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name: status $status, stdout and stderr:"
+        cat .out .err | sed 's/^/  /'
+    fi
+}
+wait_for() { local i; for ((i = 0; i < 100; i++)); do "$@" && return; sleep 0.1; done; false; }
+sources() { rrdtool info "$1" | sed -n 's/^ds\[\(.*\)\]\.index.*/\1/p' | tr '\n' ' '; }
+last_time() { rrdtool lastupdate "$@" | sed -n 's/^\([0-9]*\):.*/\1/p'; }
+is_png() { [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]; }
+
+touch taken.rrd
+ends "comma form"           2 "not commas"            "$kit/create-database.sh" new.rrd '[SMTP,POP3,HTTP,FTP]'
+ends "nothing selected"     2 "selects nothing"       "$kit/create-database.sh" new.rrd '[]'
+ends "mixed case"           2 "'Http' in the service" "$kit/create-database.sh" new.rrd '[pop3.Http]'
+ends "empty name"           2 "no service name"       "$kit/create-database.sh" new.rrd '[pop3..http]'
+ends "no brackets"          2 "not in brackets"       "$kit/create-database.sh" new.rrd HTTP
+ends "existing file"        2 "already exists"        "$kit/create-database.sh" taken.rrd
+ends "space in the path"    2 "holds a space"         "$kit/create-database.sh" 'my stats.rrd'
+ends "leading -"            2 "begins with -"         "$kit/create-database.sh" -x.rrd
+ends "control character"    2 "control character"     "$kit/create-database.sh" $'a\tb.rrd'
+ends "keyword"              2 "write ./help"          "$kit/create-database.sh" help
+expect "refusals make nothing" [ -z "$(ls -d -- new.rrd 'my stats.rrd' -x.rrd $'a\tb.rrd' help 2>/dev/null)" ]
+# Any order, duplicates once, the list ends at its first ]; folders made.
+ends "two services"         0 ""                      "$kit/create-database.sh" db/two.rrd '[HTTP.pop3.http]junk]'
+expect "in table order"        [ "$(sources db/two.rrd)" = "pop3 http " ]
+
+two='[http.POP3]'
+ends "list not the sources" 2 "but db/two.rrd holds pop3 http" "$kit/collect.sh" db/two.rrd spool
+ends "comma form"           2 "not commas"            "$kit/collect.sh" db/two.rrd spool '[HTTP,POP3]'
+ends "nothing selected"     2 "selects nothing"       "$kit/collect.sh" db/two.rrd spool '[]'
+ends "missing database"     2 "no database at no.rrd" "$kit/collect.sh" no.rrd spool "$two"
+ends "space in the path"    2 "holds a space"         "$kit/collect.sh" 'my stats.rrd' spool "$two"
+ends "leading -"            2 "begins with -"         "$kit/collect.sh" -db/two.rrd spool "$two"
+ends "not a database"       2 "taken.rrd"             "$kit/collect.sh" taken.rrd spool '[POP3]'
+expect "all before netstat"    [ ! -e spool ]
+printf '#!/bin/sh\nexit 255\n' >refuser && chmod +x refuser
+ESTACOUNT=$scratch/refuser ends "estacount's status" 255 "status 255" "$kit/collect.sh" db/two.rrd spool "$two"
+created=$(last_time db/two.rrd)
+ends "first sample"         1 ""                      "$kit/collect.sh" db/two.rrd spool/new "$two"
+first() { [ "$(last_time db/two.rrd)" != "$created" ]; }
+expect "lands"                 wait_for first
+sleep 1
+then=$(last_time db/two.rrd)
+ends "second sample"        1 ""                      "$kit/collect.sh" db/two.rrd spool/new "$two"
+second() { [ "$(last_time db/two.rrd)" != "$then" ]; }
+expect "lands too"             wait_for second
+expect "with two counts"       [ -n "$(rrdtool lastupdate db/two.rrd | grep -E '^[0-9]+: [0-9]+ [0-9]+$')" ]
+expect "the listing in place, nothing aside" [ "$(ls -A spool/new)" = netstatdump.log ]
+expect "from netstat"          grep -q '^Proto Recv-Q' spool/new/netstatdump.log
+
+rrdtool create other.rrd DS:a:GAUGE:600:0:U RRA:AVERAGE:0.5:1:10
+ends "missing database"     2 "no database"           "$kit/draw-graph.sh" no.rrd g.png
+ends "no known source"      2 "holds none of"         "$kit/draw-graph.sh" other.rrd g.png
+ends "drawn"                0 ""                      "$kit/draw-graph.sh" db/two.rrd www/graphs/two.png end-1h
+expect "as a PNG"              is_png www/graphs/two.png
+
+# The user's folder, holding a program to run and a demo/ of their own.
+mkdir -p user/demo && cp "$program" user/estacount && echo mine >user/demo/notes.txt
+echo mine >user/file.txt
+listing() { (cd user && find . -printf '%p %s %m %T@\n' | sort && find . -type f -exec sha256sum {} + | sort); }
+before=$(listing)
+(cd user && "$kit/demo.sh" . && "$kit/demo.sh") >demo.out 2>&1
+expect "demo runs twice"       [ $? = 0 ]
+expect "leaves the user's files" [ "$(listing)" = "$before" ]
+graphs=$(sed -n 's/^graph: \([^ ]*\).*/\1/p' demo.out)
+expect "and two graphs"        [ "$(echo "$graphs" | wc -l)" = 2 ]
+for png in $graphs; do expect "each a PNG" is_png "$png"; done
+ends "no program there"     2 "no program at"         "$kit/demo.sh" "$scratch/nowhere"
+
+mkdir metrics && echo old >metrics/estacount.prom
+ends "no dump"              255 "Can't find netstat"  "$kit/prometheus-textfile.sh" nowhere metrics/estacount.prom
+ends "comma form"           2 "not commas"            "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP,POP3]'
+expect "leave the file as it was" [ "$(ls -A metrics)" = estacount.prom -a "$(cat metrics/estacount.prom)" = old ]
+ends "metrics"              1 ""                      "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP.pop3]'
+expect "with the counts"       [ "$(grep -v '^#' metrics/estacount.prom)" = 'estacount_established_connections{service="pop3"} 3
+estacount_established_connections{service="http"} 5' ]
+expect "that promtool accepts" promtool check metrics <metrics/estacount.prom
+expect "and nothing aside"     [ "$(ls -A metrics)" = estacount.prom ]
+
+units=$prefix/share/estacount/systemd
+expect "units name the installed kit" grep -qx "ExecStart=$kit/collect.sh .*" "$units/estacount-collect.service"
+man=--man=yes
+command -v man >/dev/null || man=--man=no
+expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify "$man" \
+    "$units/estacount-collect.service" "$units/estacount-collect.timer"
+
+# readme_block NAME: the commands of the README's code block marked NAME.
+readme_block() {
+    sed -n "/^<!-- tests\/e2e\/kit.sh runs this block: $1 -->/,/^\`\`\`\$/p" "$readme" | sed '1,2d;$d'
+}
+# run_block NAME SED...: runs the block but its last line, then that line (a
+# read-back) until it shows a sample; the kit's installed path and the
+# folders the test may not use in place are swapped by SED.
+run_block() {
+    local name=$1 lines
+    shift
+    mapfile -t lines < <(readme_block "$name" | sed -e "s|/usr/local/share/estacount/examples|$kit|g" "$@")
+    expect "README block $name" [ ${#lines[@]} -ge 3 ]
+    for line in "${lines[@]:0:${#lines[@]}-1}"; do bash -c "$line" >/dev/null; done
+    landed() { bash -c "${lines[-1]}" 2>/dev/null | grep -qE '^[0-9]+: [0-9]+ [0-9]+ [0-9]+ [0-9]+$'; }
+    expect "README block $name: the sample lands" wait_for landed
+}
+
+# A daemon of one's own: its folders and socket go to the scratch folder.
+run_block "rrdcached own" -e "s|/var/lib/estacount|$scratch/lib|g" \
+    -e "s|/run/estacount-rrdcached|$scratch/rrdcached|g" -e "s|/var/spool/estacount|$scratch/spool-own|g"
+gone() { ! kill -0 "$1" 2>/dev/null; }
+[ -f rrdcached.pid ] && pid=$(cat rrdcached.pid) && kill "$pid" && wait_for gone "$pid"
+
+# Debian's packaged daemon, started if need be (and then stopped by its pid);
+# its base folder is fixed, so the database only gets a name of its own.
+if [ "$(id -u)" != 0 ]; then
+    echo "SKIP: Debian's packaged rrdcached: run as root to test it"
+elif [ ! -x /etc/init.d/rrdcached ]; then
+    failed=$((failed + 1))
+    echo "FAIL: Debian's rrdcached package is not installed"
+else
+    had_base=$([ -d /var/lib/rrdcached ] && echo yes)
+    had_daemon=$(service rrdcached status >/dev/null 2>&1 && echo yes)
+    db=/var/lib/rrdcached/db/estacount-kit-test-$$.rrd
+    run_block "rrdcached packaged" -e "s|/var/lib/rrdcached/db/estacount.rrd|$db|g" \
+        -e "s|/var/spool/estacount|$scratch/spool-packaged|g"
+    rrdtool flushcached --daemon unix:/var/run/rrdcached.sock "$db" 2>/dev/null
+    rm -f "$db"
+    if [ -z "$had_daemon" ] && [ -f /var/run/rrdcached.pid ]; then
+        pid=$(cat /var/run/rrdcached.pid)
+        kill "$pid"
+        wait_for gone "$pid"
+    fi
+    [ -n "$had_base" ] || rm -rf /var/lib/rrdcached
+fi
+
+finish
