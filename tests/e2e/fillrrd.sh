@@ -35,7 +35,7 @@ expect "two values in table order"  values two.rrd "3 5"
 # One rrdcached batching many collectors' writes: RRDCACHED_ADDRESS, passed
 # on in the environment, sends the sample to it; the file has it once flushed.
 mkdir journal
-rrdcached -g -l "unix:$scratch/sock" -j "$scratch/journal" -b "$scratch" -w 3600 -f 7200 >/dev/null 2>&1 &
+rrdcached -g -p "$scratch/pid" -l "unix:$scratch/sock" -j "$scratch/journal" -b "$scratch" -w 3600 -f 7200 >/dev/null 2>&1 &
 cache=$!
 trap 'kill $cache 2>/dev/null; wait; rm -rf "$scratch"' EXIT
 wait_for test -S sock
