@@ -36,5 +36,5 @@ if(NOT IS_ABSOLUTE "${CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR}" AND IS_DIRECTORY ${unit
     get_filename_component(name ${unit} NAME)
     file(RENAME ${unit} ${usr}/lib/systemd/system/${name})
   endforeach()
-  file(REMOVE ${units})
+  file(REMOVE_RECURSE ${units})
 endif()
