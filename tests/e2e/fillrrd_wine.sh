@@ -160,7 +160,7 @@ kill $holder 2>/dev/null; wait $holder 2>/dev/null
 # saved, as a video run reads it.
 counts=$(wine "$program" x kit/spool '[POP3.SMTP.HTTP.FTP]' video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:)
 recorded "collect.cmd: the saved listing's counts" bin "[update][db.rrd][N:$counts]"
-expect "collect.cmd: a netstat listing saved" grep -q ESTABLISHED kit/spool/netstatdump.log
+expect "collect.cmd: a netstat listing saved" grep -q "Local Address" kit/spool/netstatdump.log
 expect "collect.cmd: nothing left aside" [ ! -e kit/spool/netstatdump.tmp ]
 [ -s held.txt ] && expect "collect.cmd: our POP3 connection counted" [ "${counts%%:*}" -ge 1 ]
 sources pop3 http
