@@ -33,6 +33,18 @@ has() {
     shift
     for path; do expect "$kind holds $path" grep -qxF "$path" "$listing"; done
 }
+# runs NAME COMMAND...: COMMAND succeeds; its output is shown if it fails.
+runs() {
+    local name=$1
+    shift
+    if "$@" >run.log 2>&1; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name:"
+        sed 's/^/  /' run.log
+    fi
+}
 all_four='POP3: 3|SMTP: 2|HTTP: 5|FTP: 1'  # the sample listing's counts
 
 if [ "$kind" = deb ]; then
@@ -48,12 +60,12 @@ if [ "$kind" = deb ]; then
     dpkg-deb -x "$deb" unpacked
     expect "deb: the program stripped" [ -z "$(readelf -S unpacked/usr/bin/estacount | grep -e '\.symtab' -e '\.debug_')" ]
 
+    # Its tags, errors or not, go to the test's log.
     lintian --fail-on error "$deb" >lintian.log 2>&1
     expect "lintian: no error" [ $? = 0 ]
     grep -v 'running with root privileges' lintian.log
 
-    dpkg -i "$deb" >dpkg.log 2>&1
-    expect "dpkg -i" [ $? = 0 ] || cat dpkg.log
+    runs "dpkg -i" dpkg -i "$deb"
     trap 'dpkg -r estacount >/dev/null 2>&1; rm -rf "$scratch"' EXIT
     version=$("$build/estacount" v; echo .)  # the built program's, whole
     check "installed: version" 0 "${version%.}" v
@@ -65,9 +77,8 @@ if [ "$kind" = deb ]; then
         exec_path=$(sed -n 's/^ExecStart=[-@+!]*\([^ ]*\).*/\1/p' "$unit")
         [ -z "$exec_path" ] || expect "$unit runs $exec_path" [ -x "$exec_path" ]
     done
-    dpkg -r estacount >dpkg.log 2>&1
-    expect "dpkg -r" [ $? = 0 ] || cat dpkg.log
-    expect "dpkg -r: nothing left" [ ! -e /usr/bin/estacount ] && [ ! -e /usr/share/estacount ]
+    runs "dpkg -r" dpkg -r estacount
+    expect "dpkg -r: nothing left" test ! -e /usr/bin/estacount -a ! -e /usr/share/estacount
 else
     mkdir unpacked
     (cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
