@@ -157,15 +157,18 @@ for ((i = 0; i < 50; i++)); do [ -s held.txt ] || ! kill -0 $holder 2>/dev/null 
 kit "collect.cmd" 1 "" "" 'collect.cmd db.rrd spool'
 kill $holder 2>/dev/null; wait $holder 2>/dev/null
 # The words rrdtool receives carry the counts of the listing collect.cmd
-# saved, as a video run reads it.
-counts=$(wine "$program" x kit/spool '[POP3.SMTP.HTTP.FTP]' video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:)
+# saved, as a video run reads it: video_counts LIST prints them as N:...
+video_counts() {
+    wine "$program" x kit/spool "$1" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:
+}
+counts=$(video_counts '[POP3.SMTP.HTTP.FTP]')
 recorded "collect.cmd: the saved listing's counts" bin "[update][db.rrd][N:$counts]"
 expect "collect.cmd: a netstat listing saved" grep -q "Local Address" kit/spool/netstatdump.log
 expect "collect.cmd: nothing left aside" [ ! -e kit/spool/netstatdump.tmp ]
 [ -s held.txt ] && expect "collect.cmd: our POP3 connection counted" [ "${counts%%:*}" -ge 1 ]
 sources pop3 http
 kit "collect.cmd, two services" 1 "" "" 'collect.cmd db.rrd "spool\" [http.POP3]'
-recorded "collect.cmd, two services" bin "[update][db.rrd][N:$(wine "$program" x kit/spool '[http.POP3]' video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:)]"
+recorded "collect.cmd, two services" bin "[update][db.rrd][N:$(video_counts '[http.POP3]')]"
 # estacount's own refusal is passed on.
 touch 'kit/x^y.rrd'
 kit "collect.cmd passes on a refusal" 255 $'\nimpossible to pass the rrd at [x^y.rrd] to the command interpreter: it holds one of " % ! ^ & | < > ( ) or a control character' \
@@ -194,7 +197,10 @@ POP3|$list_usage
 EOF
 kit "collect.cmd: no database" 2 "" 'collect.cmd: no database at "none.rrd" (create-database.cmd makes one)' 'collect.cmd none.rrd spool'
 kit "collect.cmd: sources differ" 2 "" 'collect.cmd: LIST selects pop3.smtp.http but "db.rrd" has the data sources pop3.http, in that order' 'collect.cmd db.rrd spool [POP3.SMTP.HTTP]'
-kit "collect.cmd: sources in another order" 2 "" 'collect.cmd: LIST selects http but "db.rrd" has the data sources pop3.http, in that order' 'collect.cmd db.rrd spool [HTTP]'
+kit "collect.cmd: fewer sources" 2 "" 'collect.cmd: LIST selects http but "db.rrd" has the data sources pop3.http, in that order' 'collect.cmd db.rrd spool [HTTP]'
+sources http pop3
+kit "collect.cmd: sources in another order" 2 "" 'collect.cmd: LIST selects pop3.http but "db.rrd" has the data sources http.pop3, in that order' 'collect.cmd db.rrd spool [HTTP.POP3]'
+sources pop3 http
 kit "collect.cmd: space in the path" 2 "" 'collect.cmd: estacount would split a database path that holds a space: "my stats.rrd"' 'collect.cmd "my stats.rrd" spool'
 WINEPATH=$(windows_path "$scratch/empty") kit "collect.cmd: no rrdtool" 2 "" \
     'collect.cmd: cannot read the data sources of "db.rrd": rrdtool info failed, or rrdtool.exe is not on PATH' 'collect.cmd db.rrd spool'
