@@ -26,10 +26,12 @@ run_program() {
 
 # recorder FOLDER: puts a rrdtool.cmd in FOLDER that appends to
 # FOLDER/calls.txt one line per call: the words it was given, each in
-# brackets, so that the line shows where cmd.exe split them.
+# brackets, so that the line shows where cmd.exe split them. "rrdtool info"
+# prints FOLDER/info.txt instead, when there is one.
 recorder() {
     mkdir -p "$1"
-    printf '%s\r\n' '@echo off' 'set words=' ':next' 'if "%~1"=="" goto done' \
+    printf '%s\r\n' '@echo off' 'if "%~1"=="info" if exist "%~dp0info.txt" type "%~dp0info.txt" & exit /b 0' \
+        'set words=' ':next' 'if "%~1"=="" goto done' \
         'set words=%words%[%1]' 'shift' 'goto next' ':done' \
         '>>"%~dp0calls.txt" echo %words%' >"$1/rrdtool.cmd"
 }
@@ -122,5 +124,134 @@ expect "no folder made by a refused path" [ ! -e pwned ]
 # --- the database check ------------------------------------------------------------
 
 check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at [NUL]\n' NUL example "$all" fillrrd
+
+# --- the Windows kit ----------------------------------------------------------------
+
+# kit NAME STATUS STDOUT STDERR LINE: runs LINE, written as in a console, from
+# a .cmd file in the kit's folder (the scripts and estacount.exe side by
+# side, as in the zip); wants STATUS and exactly STDOUT and STDERR.
+mkdir kit && cp "$examples"/*.cmd "$program" kit/
+kit() {
+    printf '@echo off\r\n%s\r\n' "$5" >kit/run.cmd
+    (cd kit && wine cmd /c run.cmd >../.kout 2>../.kerr)
+    local status=$?
+    perl -0777 -pi -e 's/\r\n/\n/g' .kout .kerr
+    if [ "$status" = "$2" ] && [ "$(cat .kout)" = "$3" ] && [ "$(cat .kerr)" = "$4" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: status $status; stdout, stderr:"
+        cat -A .kout .kerr | head -n 20 | sed 's/^/  /'
+    fi
+}
+# sources NAME...: what "rrdtool info" tells of the database's data sources.
+sources() {
+    local i=0 name
+    for name; do printf 'ds[%s].index = %d\r\nds[%s].type = "GAUGE"\r\n' "$name" $i "$name"; i=$((i + 1)); done >bin/info.txt
+}
+touch kit/db.rrd kit/old.rrd
+sources pop3 smtp http ftp
+
+# collect.cmd, end to end: wine's netstat lists this machine's connections.
+# One of our own to port 110 (POP3), on loopback, held while it runs, gives
+# the count something to find (where the port can be had: it needs root).
+perl -MIO::Socket::INET -e '
+    my $l = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 110, Listen => 1, ReuseAddr => 1) or exit 3;
+    my $c = IO::Socket::INET->new(PeerAddr => "127.0.0.1", PeerPort => 110) or exit 3;
+    my $s = $l->accept or exit 3;
+    $| = 1; print "held\n"; sleep 60' >held.txt 2>/dev/null &
+holder=$!
+for ((i = 0; i < 50; i++)); do [ -s held.txt ] || ! kill -0 $holder 2>/dev/null && break; sleep 0.1; done
+kit "collect.cmd" 1 "" "" 'collect.cmd db.rrd spool'
+kill $holder 2>/dev/null; wait $holder 2>/dev/null
+# The words rrdtool receives carry the counts of the listing collect.cmd
+# saved, as a video run reads it: video_counts LIST prints them as N:...
+video_counts() {
+    wine "$program" x kit/spool "$1" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:
+}
+counts=$(video_counts '[POP3.SMTP.HTTP.FTP]')
+recorded "collect.cmd: the saved listing's counts" bin "[update][db.rrd][N:$counts]"
+expect "collect.cmd: a netstat listing saved" grep -q "Local Address" kit/spool/netstatdump.log
+expect "collect.cmd: nothing left aside" [ ! -e kit/spool/netstatdump.tmp ]
+[ -s held.txt ] && expect "collect.cmd: our POP3 connection counted" [ "${counts%%:*}" -ge 1 ]
+sources pop3 http
+kit "collect.cmd, two services" 1 "" "" 'collect.cmd db.rrd "spool\" [http.POP3]'
+recorded "collect.cmd, two services" bin "[update][db.rrd][N:$(video_counts '[http.POP3]')]"
+# estacount's own refusal is passed on.
+touch 'kit/x^y.rrd'
+kit "collect.cmd passes on a refusal" 255 $'\nimpossible to pass the rrd at [x^y.rrd] to the command interpreter: it holds one of " % ! ^ & | < > ( ) or a control character' \
+    'collect.cmd: estacount exited with status -1; no sample was sent' 'collect.cmd "x^y.rrd" spool [POP3.HTTP]'
+
+# Refused before anything runs: no listing, no database, nothing recorded.
+rm -rf kit/spool
+list_usage='LIST must be [ names separated by dots ], each POP3, SMTP, HTTP or FTP, in capitals or in lower case, such as [POP3.SMTP.HTTP.FTP]'
+too_many='too many words: cmd.exe splits a word at each comma, semicolon or equals sign outside quotes; usage:'
+kit "collect.cmd, the comma form" 2 "" "collect.cmd: $too_many collect.cmd DB SPOOL [LIST]" 'collect.cmd db.rrd spool [POP3,HTTP]'
+kit "create-database.cmd, the comma form" 2 "" "create-database.cmd: $too_many create-database.cmd DB [LIST]" \
+    'create-database.cmd new.rrd [POP3,HTTP]'
+while IFS='|' read -r list message; do
+    kit "collect.cmd $list" 2 "" "collect.cmd: $message" "collect.cmd db.rrd spool $list"
+    kit "create-database.cmd $list" 2 "" "create-database.cmd: $message" "create-database.cmd new.rrd $list"
+done <<EOF
+[]|LIST names no service
+[Pop3]|$list_usage
+"[pop3&calc]"|$list_usage
+"[pop3!]"|$list_usage
+[pop3..ftp]|$list_usage
+[.ftp]|$list_usage
+[ftp.]|$list_usage
+POP3|$list_usage
+[POP3]x]|$list_usage
+EOF
+kit "collect.cmd: no database" 2 "" 'collect.cmd: no database at "none.rrd" (create-database.cmd makes one)' 'collect.cmd none.rrd spool'
+kit "collect.cmd: sources differ" 2 "" 'collect.cmd: LIST selects pop3.smtp.http but "db.rrd" has the data sources pop3.http, in that order' 'collect.cmd db.rrd spool [POP3.SMTP.HTTP]'
+kit "collect.cmd: fewer sources" 2 "" 'collect.cmd: LIST selects http but "db.rrd" has the data sources pop3.http, in that order' 'collect.cmd db.rrd spool [HTTP]'
+sources http pop3
+kit "collect.cmd: sources in another order" 2 "" 'collect.cmd: LIST selects pop3.http but "db.rrd" has the data sources http.pop3, in that order' 'collect.cmd db.rrd spool [HTTP.POP3]'
+sources pop3 http
+kit "collect.cmd: space in the path" 2 "" 'collect.cmd: estacount would split a database path that holds a space: "my stats.rrd"' 'collect.cmd "my stats.rrd" spool'
+WINEPATH=$(windows_path "$scratch/empty") kit "collect.cmd: no rrdtool" 2 "" \
+    'collect.cmd: cannot read the data sources of "db.rrd": rrdtool info failed, or rrdtool.exe is not on PATH' 'collect.cmd db.rrd spool'
+expect "refusals: no listing" [ ! -e kit/spool ]
+expect "refusals: no database" [ ! -e kit/new.rrd ]
+expect "refusals: nothing recorded" [ ! -e bin/calls.txt ]
+
+# call: the words of the one recorded call, one a line, unquoted; a run of
+# create-database.cmd or draw-graph.cmd has ended with rrdtool's.
+call() {
+    perl -ne 's/\r?\n//; s/^\[//; s/\]$//; print map { s/^"(.*)"$/$1/r . "\n" } split /\]\[/' bin/calls.txt
+    rm -f bin/calls.txt
+}
+# The words create-database.cmd gives rrdtool make, with the real rrdtool,
+# the sources LIST selects, in estacount's order.
+kit "create-database.cmd" 0 "" "" 'create-database.cmd sub\dir\new.rrd [ftp.HTTP.pop3]'
+mapfile -t words < <(call)
+expect "create-database.cmd: the database's folder" [ -d kit/sub/dir ]
+expect "create-database.cmd: the database's name" [ "${words[1]}" = 'sub\dir\new.rrd' ]
+rrdtool "${words[0]}" new.rrd "${words[@]:2}" &&
+    expect "create-database.cmd: three sources" [ "$(rrdtool info new.rrd | sed -n 's/^ds\[\(.*\)\]\.index.*/\1/p' | paste -sd.)" = pop3.http.ftp ]
+expect "create-database.cmd: made by rrdtool" [ -e new.rrd ]
+kit "create-database.cmd: all four" 0 "" "" 'create-database.cmd all.rrd'
+mapfile -t words < <(call)
+rrdtool "${words[0]}" all.rrd "${words[@]:2}" &&
+    expect "create-database.cmd: four sources" [ "$(rrdtool info all.rrd | sed -n 's/^ds\[\(.*\)\]\.index.*/\1/p' | paste -sd.)" = pop3.smtp.http.ftp ]
+kit "create-database.cmd: an existing file" 2 "" 'create-database.cmd: "old.rrd" already exists' 'create-database.cmd old.rrd'
+kit "create-database.cmd: a path estacount refuses" 2 "" \
+    'create-database.cmd: estacount cannot update a database whose path holds a space or one of ! ^ & | < > ( ): "a&b.rrd"' 'create-database.cmd "a&b.rrd"'
+
+# draw-graph.cmd draws the sources the database has. (Under wine, cmd.exe
+# reads a %% again in a value it expands, so the legend's formats are not
+# compared here.)
+kit "draw-graph.cmd" 0 "" "" 'draw-graph.cmd db.rrd www\graph.png'
+mapfile -t words < <(call)
+expect "draw-graph.cmd: the PNG's folder" [ -d kit/www ]
+expect "draw-graph.cmd: the PNG" [ "${words[0]} ${words[1]} ${words[3]}" = 'graph www\graph.png end-1d' ]
+expect "draw-graph.cmd: pop3 and http" [ "$(printf '%s\n' "${words[@]}" | sed -n 's/^DEF:\([a-z0-9]*\)=db.rrd:.*:AVERAGE$/\1/p' | paste -sd.)" = pop3.http ]
+kit "draw-graph.cmd, a drive" 0 "" "" "draw-graph.cmd $(windows_path "$scratch/kit/db.rrd") graph.png end-1w"
+expect "draw-graph.cmd: the drive's colon escaped" grep -qF "DEF:http=Z\\:$(windows_path "$scratch/kit/db.rrd" | cut -c3-):http:AVERAGE" <(call)
+printf '' >bin/info.txt
+kit "draw-graph.cmd: no source" 2 "" 'draw-graph.cmd: "db.rrd" has none of the data sources pop3, smtp, http, ftp (or rrdtool.exe is not on PATH)' \
+    'draw-graph.cmd db.rrd graph.png'
+kit "draw-graph.cmd: no database" 2 "" 'draw-graph.cmd: no database at "none.rrd"' 'draw-graph.cmd none.rrd graph.png'
 
 finish

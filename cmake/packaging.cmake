@@ -1,0 +1,67 @@
+# Packages, made with CPack from a build folder:
+#   cpack -G DEB --config build/test/CPackConfig.cmake     (the native build)
+#   cpack -G ZIP --config build/windows/CPackConfig.cmake  (the Windows build)
+
+set(CPACK_PACKAGE_NAME estacount)
+set(CPACK_PACKAGE_VENDOR "the estacount authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "count established POP3, SMTP, HTTP and FTP connections for rrdtool")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+# No source package: the repository is the source.
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  # The zip holds what a Windows server needs, side by side in one folder
+  # (collect.cmd runs the estacount.exe beside it). Installed only for the
+  # zip: a plain install keeps the layout of the other platforms.
+  install(TARGETS estacount RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES examples/collect.cmd examples/create-database.cmd examples/draw-graph.cmd
+                examples/README-windows.txt
+          DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES examples/spool/netstatdump.log DESTINATION spool COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
+  set(CPACK_PACKAGE_FILE_NAME estacount-${PROJECT_VERSION}-win64)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  # Staged through DESTDIR, so that install code sees /usr as its prefix, as
+  # on the machine the package is installed on, not the staging folder.
+  set(CPACK_SET_DESTDIR ON)
+  set(CPACK_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(ESTACOUNT_PACKAGE_MAINTAINER "estacount authors <estacount@example.org>" CACHE STRING
+      "Maintainer field of the .deb: Name <address>")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ESTACOUNT_PACKAGE_MAINTAINER}")
+  # dpkg-shlibdeps works out the C library the program needs.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # fillrrd needs rrdtool, and collect.sh the netstat of net-tools; the
+  # video mode needs neither.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rrdtool, net-tools")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"estacount reads a saved netstat listing and counts the connections in
+state ESTABLISHED that the local POP3 (port 110), SMTP (25), HTTP (80)
+and FTP (21) services are serving. It prints the counts, or hands them
+to rrdtool as one sample of a round-robin database, ready to be graphed.
+It keeps nothing between runs and has no configuration beyond its
+command line.
+.
+The package holds the program, its manual page and the operator's kit
+under /usr/share/estacount: scripts that create the database, save the
+listing and collect a sample every five minutes from cron or a systemd
+timer, and draw the graph.")
+  # What Debian wants beyond the installed files: a compressed manual page,
+  # the copyright file, a compressed changelog, the units where systemd
+  # looks for them.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-staging.cmake)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+  set(CPACK_ESTACOUNT_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog)
+  set(CPACK_ESTACOUNT_COPYRIGHT ${CMAKE_CURRENT_LIST_DIR}/debian/copyright)
+  set(CPACK_ESTACOUNT_MAN_DIR ${CMAKE_INSTALL_MANDIR})
+  set(CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR ${ESTACOUNT_SYSTEMD_UNIT_DIR})
+endif()
+
+include(CPack)
