@@ -27,7 +27,15 @@ bool seeking(const scan_state &state)
 
 // ---------------------------------------------------------------------------
 // The plain walk: each call takes one step, over one byte or over a run of
-// bytes that a single search can pass (up to a colon, up to a space).
+// bytes that a single search can pass (up to a colon, up to a space, to the
+// end of a word).
+
+// The bytes that end a word, and with it the port field after its last
+// colon: only a space can end a port that matches.
+bool ends_word(char byte)
+{
+    return byte == ' ' || byte == '\r' || byte == '\n';
+}
 
 // The candidate service whose whole port text is `length` bytes long, or -1.
 // Port texts differ, so at most one can be.
@@ -39,29 +47,51 @@ int service_of_length(std::uint8_t candidates, std::size_t length)
     return -1;
 }
 
-const char *step_port(scan_state &state, const char *at)
+// The end, at `at`, of a word that held colons. Which colon of a line the
+// word's last colon is depends on where the walk stood at the word's start
+// and on how many colons the word showed: the first of two is a local colon
+// whose port field runs into the second, so fails, and the second is then
+// stepped over, or tested if the first was the one to step over.
+const char *end_word(scan_state &state, const char *at)
 {
-    if (*at == ' ') {
+    const bool tested = (state.step == scan_step::seek_local) != (state.word_colons == 2);
+    state.word_colons = 0;
+    if (tested && *at == ' ') {
         const int service = service_of_length(state.candidates, state.matched);
-        state.step = service < 0 ? scan_step::seek_remote : scan_step::spaces_before_remote;
-        state.service = static_cast<std::int8_t>(service);
-        return at;  // the space is taken by the step that follows
+        if (service >= 0) {
+            state.step = scan_step::spaces_before_remote;
+            state.service = static_cast<std::int8_t>(service);
+            return at;  // the space is taken by the step that follows
+        }
     }
-    std::uint8_t still = 0;
-    for (int i = 0; i < service_count; ++i) {
-        const std::string_view port = service_table[i].port_text;
-        if ((state.candidates >> i & 1) && state.matched < port.size() && port[state.matched] == *at)
-            still |= static_cast<std::uint8_t>(1u << i);
-    }
-    if (still == 0) {
-        // The bytes matched so far are digits; this one may be the colon to
-        // step over, so the next step looks at it again.
-        state.step = scan_step::seek_remote;
-        return at;
-    }
-    state.candidates = still;
-    ++state.matched;
+    state.step = tested ? scan_step::seek_remote : scan_step::seek_local;
     return at + 1;
+}
+
+// Inside a word that has shown a colon: up to the word's end, where the walk
+// learns what its colons were.
+const char *step_word(scan_state &state, const char *at, const char *end)
+{
+    for (; at < end; ++at) {
+        const char byte = *at;
+        if (byte == ':') {
+            state.word_colons = static_cast<std::uint8_t>(state.word_colons < 3 ? state.word_colons + 1 : 3);
+            state.candidates = every_service;
+            state.matched = 0;
+        } else if (ends_word(byte)) {
+            return end_word(state, at);
+        } else if (state.candidates != 0) {
+            std::uint8_t still = 0;
+            for (int i = 0; i < service_count; ++i) {
+                const std::string_view port = service_table[i].port_text;
+                if ((state.candidates >> i & 1) && state.matched < port.size() && port[state.matched] == byte)
+                    still |= static_cast<std::uint8_t>(1u << i);
+            }
+            state.candidates = still;
+            ++state.matched;
+        }
+    }
+    return end;
 }
 
 const char *step_state(scan_state &state, const char *at, service_counts &counts)
@@ -99,20 +129,17 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
     switch (state.step) {
     case scan_step::seek_local:
     case scan_step::seek_remote: {
+        if (state.word_colons != 0)
+            return step_word(state, at, end);
+        // No colon yet in this word: the next colon is the first of its own.
         const char *colon = find_byte(at, end, ':');
         if (colon == end)
             return end;
-        if (state.step == scan_step::seek_local) {
-            state.step = scan_step::port;
-            state.candidates = every_service;
-            state.matched = 0;
-        } else {
-            state.step = scan_step::seek_local;
-        }
+        state.word_colons = 1;
+        state.candidates = every_service;
+        state.matched = 0;
         return colon + 1;
     }
-    case scan_step::port:
-        return step_port(state, at);
     case scan_step::spaces_before_remote:
         at = skip_spaces(at, end);
         if (at < end)
@@ -141,6 +168,45 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
 // colons or the spaces among 64 bytes, so that a busy listing costs a few
 // instructions per line rather than a few per byte. It takes every line the
 // plain walk would take the same way, and leaves the rest to it.
+
+// The bytes of a block that matter to the walk: bit i of `colons` is set
+// when block[i] is a colon, and of `bounds` when it is a colon or ends a
+// word; the first bound after a colon tells whether it was its word's last.
+struct block_masks {
+    std::uint64_t colons;
+    std::uint64_t bounds;
+};
+
+// The masks of the 16 * `parts` bytes from `block` (parts 1 to 4).
+block_masks masks_of(const char *block, int parts)
+{
+#ifdef ESTACOUNT_SSE2
+    const __m128i colon = _mm_set1_epi8(':');
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    block_masks masks{0, 0};
+    for (int i = 0; i < parts; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
+        const __m128i colons = _mm_cmpeq_epi8(bytes, colon);
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, cr)),
+                                          _mm_cmpeq_epi8(bytes, lf));
+        const unsigned shift = 16u * static_cast<unsigned>(i);
+        masks.colons |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(colons))) << shift;
+        masks.bounds |= static_cast<std::uint64_t>(
+                            static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_or_si128(colons, ends))))
+                        << shift;
+    }
+    return masks;
+#else
+    block_masks masks{0, 0};
+    for (int i = 0; i < 16 * parts; ++i) {
+        masks.colons |= static_cast<std::uint64_t>(block[i] == ':') << i;
+        masks.bounds |= static_cast<std::uint64_t>(block[i] == ':' || ends_word(block[i])) << i;
+    }
+    return masks;
+#endif
+}
 
 // Bit i is set when block[i] == byte, for the 64 bytes from block.
 std::uint64_t byte_mask(const char *block, char byte)
@@ -206,44 +272,81 @@ int service_at(const char *port)
 
 // What the block walk may read ahead of a block's start: the block, the port
 // after a colon in it, the 64 bytes after that port, and a state field and
-// its end that start among them.
+// its end that start among them; or the 16 bytes after a colon that looks
+// for the end of its word.
 constexpr std::ptrdiff_t lookahead = 64 + 4 + 64 + 12;
 
-// Starts seeking a colon at `at`, at least `lookahead` bytes before `end`.
-// Returns where it stopped, with `state` saying which step the walk is in
-// there.
+// Starts seeking a colon at `at`, at least `lookahead` bytes before `end`,
+// with no colon of the current word behind it. Returns where it stopped,
+// with `state` saying which step the walk is in there.
 const char *walk_blocks(scan_state &state, const char *at, const char *end,
                         service_counts &counts)
 {
     const char *block = at;
-    std::uint64_t colons = byte_mask(block, ':');  // those not yet passed
+    bool local = state.step == scan_step::seek_local;  // where the current word began
+    std::uint8_t before = 0;  // colons of the current word passed: 0, 1, or 2 for more
+    block_masks masks = masks_of(block, 4);
+    std::uint64_t colons = masks.colons;  // those not yet passed
     for (;;) {
         if (colons == 0) {
             block += 64;
-            if (end - block < lookahead)
+            if (end - block < lookahead) {
+                // A word still open has shown `before` colons, and shows its
+                // next one before it ends: the plain walk need not know the
+                // port bytes in between.
+                state.step = local ? scan_step::seek_local : scan_step::seek_remote;
+                state.word_colons = before;
+                state.candidates = 0;
+                state.matched = 0;
                 return block;
-            colons = byte_mask(block, ':');
+            }
+            masks = masks_of(block, 4);
+            colons = masks.colons;
             continue;
         }
-        const char *colon = block + std::countr_zero(colons);
+        const int bit = std::countr_zero(colons);
+        const char *colon = block + bit;
         colons &= colons - 1;
-        if (state.step == scan_step::seek_remote) {
-            state.step = scan_step::seek_local;
-            continue;
-        }
+
+        // A matching port ends at a space, so its colon is its word's last;
+        // any other colon is its word's last when the first bound after it
+        // ends the word.
         const int service = service_at(colon + 1);
         if (service < 0) {
-            // The port's bytes are digits, no colon; the next colon is the
-            // remote endpoint's, most often in the same block.
-            if (colons == 0)
-                state.step = scan_step::seek_remote;
-            colons &= colons - 1;
+            char bound;
+            if (const std::uint64_t after = masks.bounds >> bit >> 1; after != 0) {
+                bound = colon[1 + std::countr_zero(after)];
+            } else {
+                const std::uint64_t probe = masks_of(colon + 1, 1).bounds;
+                if (probe == 0) {
+                    // A long run with no bound: the plain walk takes the word
+                    // on from just after this colon.
+                    state.step = local ? scan_step::seek_local : scan_step::seek_remote;
+                    state.word_colons = static_cast<std::uint8_t>(before + 1);
+                    state.candidates = every_service;
+                    state.matched = 0;
+                    return colon + 1;
+                }
+                bound = colon[1 + std::countr_zero(probe)];
+            }
+            if (bound == ':') {
+                before = static_cast<std::uint8_t>(before < 2 ? before + 1 : 2);
+                continue;
+            }
+        }
+        // The word's last colon: tested as a local one, or stepped over (see
+        // end_word).
+        const bool tested = local != (before == 1);
+        before = 0;
+        if (!tested || service < 0) {
+            local = !tested;
             continue;
         }
 
         // From the space after the port: spaces, the remote endpoint,
         // spaces, then the state field. A run that leaves the 64 bytes goes
         // on in the plain walk.
+        state.word_colons = 0;
         state.service = static_cast<std::int8_t>(service);
         const char *gap = colon + 1 + service_table[service].port_text.size();
         const std::uint64_t spaces = byte_mask(gap, ' ');
@@ -268,14 +371,18 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
 
         // The next colon is searched from the state field itself: a line
         // with no state takes the next line's first word as its state, and
-        // that line is then still examined.
+        // that line is then still examined. The field starts a word.
+        local = true;
         if (field - block < 64) {
             colons &= ~std::uint64_t{0} << (field - block);
         } else {
             block = field;
-            if (end - block < lookahead)
+            if (end - block < lookahead) {
+                state.step = scan_step::seek_local;
                 return block;
-            colons = byte_mask(block, ':');
+            }
+            masks = masks_of(block, 4);
+            colons = masks.colons;
         }
     }
 }
@@ -287,7 +394,7 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
     const char *at = window.data();
     const char *const end = at + window.size();
     while (at < end) {
-        if (seeking(state) && end - at >= lookahead)
+        if (seeking(state) && state.word_colons == 0 && end - at >= lookahead)
             at = walk_blocks(state, at, end, counts);
         else
             at = step_plain(state, at, end, counts);
