@@ -169,8 +169,8 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
 // instructions per line rather than a few per byte. It takes every line the
 // plain walk would take the same way, and leaves the rest to it.
 
-// The bytes of a block that matter to the walk: bit i of `colons` is set
-// when block[i] is a colon, and of `bounds` when it is a colon or ends a
+// The bytes of a block that matter to the careful walk: bit i of `colons` is
+// set when block[i] is a colon, and of `bounds` when it is a colon or ends a
 // word; the first bound after a colon tells whether it was its word's last.
 struct block_masks {
     std::uint64_t colons;
@@ -189,20 +189,19 @@ block_masks masks_of(const char *block, int parts)
     for (int i = 0; i < parts; ++i) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
         const __m128i colons = _mm_cmpeq_epi8(bytes, colon);
-        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, cr)),
-                                          _mm_cmpeq_epi8(bytes, lf));
+        const __m128i bounds = _mm_or_si128(_mm_or_si128(colons, _mm_cmpeq_epi8(bytes, space)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
         const unsigned shift = 16u * static_cast<unsigned>(i);
         masks.colons |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(colons))) << shift;
-        masks.bounds |= static_cast<std::uint64_t>(
-                            static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_or_si128(colons, ends))))
-                        << shift;
+        masks.bounds |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(bounds))) << shift;
     }
     return masks;
 #else
     block_masks masks{0, 0};
     for (int i = 0; i < 16 * parts; ++i) {
-        masks.colons |= static_cast<std::uint64_t>(block[i] == ':') << i;
-        masks.bounds |= static_cast<std::uint64_t>(block[i] == ':' || ends_word(block[i])) << i;
+        const char byte = block[i];
+        masks.colons |= static_cast<std::uint64_t>(byte == ':') << i;
+        masks.bounds |= static_cast<std::uint64_t>(byte == ':' || ends_word(byte)) << i;
     }
     return masks;
 #endif
@@ -270,11 +269,76 @@ int service_at(const char *port)
     return service;
 }
 
-// What the block walk may read ahead of a block's start: the block, the port
-// after a colon in it, the 64 bytes after that port, and a state field and
-// its end that start among them; or the 16 bytes after a colon that looks
-// for the end of its word.
+// What the block walk may read ahead of a block's start: the block, the 16
+// bytes after it or after a colon in it that tell whether a word goes on
+// with more colons, the port after a colon, the 64 bytes after that port,
+// and a state field and its end that start among them.
 constexpr std::ptrdiff_t lookahead = 64 + 4 + 64 + 12;
+
+// True when the colon at `colon` is its word's last: a space comes before
+// any colon in the 16 bytes after it. False also when the word ends at a CR
+// or LF, or later: the careful walk then looks again.
+bool space_before_colon(const char *colon)
+{
+#ifdef ESTACOUNT_SSE2
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(colon + 1));
+    const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+    const unsigned colons = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(':'))));
+    // Below the first space: no colon, and some bit when there is a space.
+    const unsigned below_space = spaces ^ (spaces - 1);
+    return spaces != 0 && (colons & below_space) == 0;
+#else
+    for (int i = 1; i <= 16; ++i)
+        if (colon[i] == ' ' || colon[i] == ':')
+            return colon[i] == ' ';
+    return false;
+#endif
+}
+
+// What the careful walk made of a colon: passed it, found a matching port
+// to go on from, or found a run of bytes too long to see whether the colon
+// ends its word, which the plain walk then takes on after the colon.
+enum class careful_step { passed, matched, plain };
+
+// The block walk's step at a colon of a block whose words may hold several
+// colons, from the block's exact masks. `local` says where the walk stood
+// when the colon's word began and `before` how many of its colons it has
+// passed (2 for two or more); both are brought up to date, and `service` is
+// set to the port's service.
+careful_step careful_colon(const block_masks &masks, const char *block, const char *colon, bool &local,
+                           std::uint8_t &before, int &service)
+{
+    // A matching port ends at a space, so its colon is its word's last; any
+    // other colon is its word's last when the first bound after it ends the
+    // word.
+    const int bit = static_cast<int>(colon - block);
+    service = service_at(colon + 1);
+    bool last = service >= 0;
+    if (!last) {
+        const std::uint64_t after = masks.bounds >> bit >> 1;
+        if (after != 0) {
+            last = (masks.colons >> bit >> 1 & after & (~after + 1)) == 0;
+        } else {
+            const block_masks probe = masks_of(colon + 1, 1);
+            if (probe.bounds == 0)
+                return careful_step::plain;
+            last = (probe.colons & probe.bounds & (~probe.bounds + 1)) == 0;
+        }
+    }
+    if (!last) {
+        before = static_cast<std::uint8_t>(before < 2 ? before + 1 : 2);
+        return careful_step::passed;
+    }
+    // The word's last colon: tested as a local one, or stepped over (see
+    // end_word).
+    const bool tested = local != (before == 1);
+    before = 0;
+    if (!tested || service < 0) {
+        local = !tested;
+        return careful_step::passed;
+    }
+    return careful_step::matched;
+}
 
 // Starts seeking a colon at `at`, at least `lookahead` bytes before `end`,
 // with no colon of the current word behind it. Returns where it stopped,
@@ -285,7 +349,13 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
     const char *block = at;
     bool local = state.step == scan_step::seek_local;  // where the current word began
     std::uint8_t before = 0;  // colons of the current word passed: 0, 1, or 2 for more
-    block_masks masks = masks_of(block, 4);
+    // A block is walked simply, each colon taken as a whole endpoint's as in
+    // an IPv4 listing, while every colon the walk passes without a port
+    // match proves to be its word's last (and so, the one before being a
+    // last, its word's only one); from the first that does not, the block
+    // is walked carefully, word by word, from exact masks.
+    bool simple = true;
+    block_masks masks{byte_mask(block, ':'), 0};
     std::uint64_t colons = masks.colons;  // those not yet passed
     for (;;) {
         if (colons == 0) {
@@ -300,7 +370,8 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 state.matched = 0;
                 return block;
             }
-            masks = masks_of(block, 4);
+            simple = before == 0;
+            masks = simple ? block_masks{byte_mask(block, ':'), 0} : masks_of(block, 4);
             colons = masks.colons;
             continue;
         }
@@ -308,39 +379,50 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
         const char *colon = block + bit;
         colons &= colons - 1;
 
-        // A matching port ends at a space, so its colon is its word's last;
-        // any other colon is its word's last when the first bound after it
-        // ends the word.
-        const int service = service_at(colon + 1);
-        if (service < 0) {
-            char bound;
-            if (const std::uint64_t after = masks.bounds >> bit >> 1; after != 0) {
-                bound = colon[1 + std::countr_zero(after)];
-            } else {
-                const std::uint64_t probe = masks_of(colon + 1, 1).bounds;
-                if (probe == 0) {
-                    // A long run with no bound: the plain walk takes the word
-                    // on from just after this colon.
-                    state.step = local ? scan_step::seek_local : scan_step::seek_remote;
-                    state.word_colons = static_cast<std::uint8_t>(before + 1);
-                    state.candidates = every_service;
-                    state.matched = 0;
-                    return colon + 1;
+        int service = -1;
+        bool careful = !simple;
+        if (simple) {
+            if (!local) {
+                if (space_before_colon(colon)) {
+                    local = true;
+                    continue;
                 }
-                bound = colon[1 + std::countr_zero(probe)];
+                careful = true;
+            } else if (service = service_at(colon + 1); service < 0) {
+                // The next colon is most often the remote endpoint's, in the
+                // same block, and the only one of its word: stepped over, as
+                // the old walk did, once the bytes after it show its word
+                // ends. Should this colon not be its word's last, the two
+                // make a word of two colons, which leaves the walk where it
+                // was all the same. With no next colon in the block, this
+                // one must show it ends its word.
+                const char *next = colons != 0 ? block + std::countr_zero(colons) : colon;
+                if (space_before_colon(next)) {
+                    local = colons != 0;
+                    colons &= colons - 1;
+                    continue;
+                }
+                careful = true;
             }
-            if (bound == ':') {
-                before = static_cast<std::uint8_t>(before < 2 ? before + 1 : 2);
-                continue;
+            if (careful) {
+                // This colon's word may hold more: from here on, carefully.
+                simple = false;
+                masks = masks_of(block, 4);
             }
         }
-        // The word's last colon: tested as a local one, or stepped over (see
-        // end_word).
-        const bool tested = local != (before == 1);
-        before = 0;
-        if (!tested || service < 0) {
-            local = !tested;
-            continue;
+        if (careful) {
+            switch (careful_colon(masks, block, colon, local, before, service)) {
+            case careful_step::passed:
+                continue;
+            case careful_step::plain:
+                state.step = local ? scan_step::seek_local : scan_step::seek_remote;
+                state.word_colons = static_cast<std::uint8_t>(before + 1);
+                state.candidates = every_service;
+                state.matched = 0;
+                return colon + 1;
+            case careful_step::matched:
+                break;
+            }
         }
 
         // From the space after the port: spaces, the remote endpoint,
@@ -381,7 +463,8 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 state.step = scan_step::seek_local;
                 return block;
             }
-            masks = masks_of(block, 4);
+            simple = true;
+            masks = {byte_mask(block, ':'), 0};
             colons = masks.colons;
         }
     }
