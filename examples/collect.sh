@@ -47,7 +47,7 @@ command -v netstat >/dev/null || {
 }
 tmp=$(mktemp "$spool/.netstatdump.XXXXXX")
 trap 'rm -f "$tmp"' EXIT
-netstat -tan >"$tmp"
+netstat -tanW >"$tmp"
 chmod 644 "$tmp"  # mktemp's 0600 would hide from others what netstat shows anyone
 mv -f "$tmp" "$spool/netstatdump.log"
 
