@@ -340,6 +340,18 @@ careful_step careful_colon(const block_masks &masks, const char *block, const ch
     return careful_step::matched;
 }
 
+// Hands a word over to the plain walk just after its colon `colon`, before
+// which it showed `before` colons, the word having begun where `local`
+// says.
+const char *resume_after(scan_state &state, const char *colon, bool local, std::uint8_t before)
+{
+    state.step = local ? scan_step::seek_local : scan_step::seek_remote;
+    state.word_colons = static_cast<std::uint8_t>(before + 1);
+    state.candidates = every_service;
+    state.matched = 0;
+    return colon + 1;
+}
+
 // Starts seeking a colon at `at`, at least `lookahead` bytes before `end`,
 // with no colon of the current word behind it. Returns where it stopped,
 // with `state` saying which step the walk is in there.
@@ -410,16 +422,64 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 masks = masks_of(block, 4);
             }
         }
+        if (careful && before == 0) {
+            // Most often the whole word lies in the block, or in the 64
+            // bytes after its first colon: its colons are those up to its
+            // end, and only its last may be tested.
+            const std::uint64_t ends = (masks.bounds & ~masks.colons) >> bit >> 1;
+            std::uint64_t more;  // the word's colons after this one, as bits from `colon`
+            int end_at;          // the word's end, from `colon`
+            if (ends != 0) {
+                end_at = 1 + std::countr_zero(ends);
+                more = (colons >> bit) & ~(~std::uint64_t{0} << end_at);
+                colons &= ~(more << bit);
+            } else {
+                const block_masks ahead = masks_of(colon + 1, 4);
+                const std::uint64_t ends_ahead = ahead.bounds & ~ahead.colons;
+                if (ends_ahead == 0)
+                    goto colon_by_colon;
+                end_at = 1 + std::countr_zero(ends_ahead);  // up to 64
+                more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
+                colons = 0;
+            }
+            const bool tested = local != (more != 0 && (more & (more - 1)) == 0);
+            const char *last = more != 0 ? colon + 63 - std::countl_zero(more) : colon;
+            service = tested ? service_at(last + 1) : -1;
+            if (service < 0) {
+                local = !tested;
+                if (colons == 0 && colon + end_at - block > 64) {
+                    // The word ended in the next block: on from its end.
+                    block = colon + end_at;
+                    if (end - block < lookahead) {
+                        state.step = local ? scan_step::seek_local : scan_step::seek_remote;
+                        state.word_colons = 0;
+                        return block;
+                    }
+                    simple = true;
+                    masks = {byte_mask(block, ':'), 0};
+                    colons = masks.colons;
+                }
+                continue;
+            }
+            if (last - block >= 64) {
+                // The port is read from a block that starts at its colon.
+                if (end - last < lookahead)
+                    return resume_after(state, last, local, static_cast<std::uint8_t>(more == 0 ? 0 : more & (more - 1) ? 2 : 1));
+                block = last;
+                simple = true;
+                masks = {byte_mask(block, ':'), 0};
+                colons = masks.colons & ~std::uint64_t{1};
+            }
+            colon = last;
+            careful = false;  // on to the state field
+        }
+    colon_by_colon:
         if (careful) {
             switch (careful_colon(masks, block, colon, local, before, service)) {
             case careful_step::passed:
                 continue;
             case careful_step::plain:
-                state.step = local ? scan_step::seek_local : scan_step::seek_remote;
-                state.word_colons = static_cast<std::uint8_t>(before + 1);
-                state.candidates = every_service;
-                state.matched = 0;
-                return colon + 1;
+                return resume_after(state, colon, local, before);
             case careful_step::matched:
                 break;
             }
