@@ -340,6 +340,12 @@ careful_step careful_colon(const block_masks &masks, const char *block, const ch
     return careful_step::matched;
 }
 
+// The colons of `colons` with another within five bytes before them.
+std::uint64_t close_colons(std::uint64_t colons)
+{
+    return colons & (colons << 1 | colons << 2 | colons << 3 | colons << 4 | colons << 5);
+}
+
 // Hands a word over to the plain walk just after its colon `colon`, before
 // which it showed `before` colons, the word having begun where `local`
 // says.
@@ -382,8 +388,11 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 state.matched = 0;
                 return block;
             }
-            simple = before == 0;
-            masks = simple ? block_masks{byte_mask(block, ':'), 0} : masks_of(block, 4);
+            masks.colons = byte_mask(block, ':');
+            // Colons close together are an IPv6 address's: word by word at once.
+            simple = before == 0 && close_colons(masks.colons) == 0;
+            if (!simple)
+                masks = masks_of(block, 4);
             colons = masks.colons;
             continue;
         }
