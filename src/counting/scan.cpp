@@ -269,10 +269,10 @@ int service_at(const char *port)
     return service;
 }
 
-// What the block walk may read ahead of a block's start: the block, the 16
-// bytes after it or after a colon in it that tell whether a word goes on
-// with more colons, the port after a colon, the 64 bytes after that port,
-// and a state field and its end that start among them.
+// What the block walk may read ahead of a block's start: the block, the 64
+// bytes after a colon in it, which tell where the colon's word ends and
+// which colons it holds, the port after a colon, the 64 bytes after that
+// port, and a state field and its end that start among them.
 constexpr std::ptrdiff_t lookahead = 64 + 4 + 64 + 12;
 
 // True when the colon at `colon` is its word's last: a space comes before
@@ -370,8 +370,9 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
     // A block is walked simply, each colon taken as a whole endpoint's as in
     // an IPv4 listing, while every colon the walk passes without a port
     // match proves to be its word's last (and so, the one before being a
-    // last, its word's only one); from the first that does not, the block
-    // is walked carefully, word by word, from exact masks.
+    // last, its word's only one); from the first that does not, or from its
+    // start when it holds colons close together, the block is walked
+    // carefully, word by word, from exact masks.
     bool simple = true;
     block_masks masks{byte_mask(block, ':'), 0};
     std::uint64_t colons = masks.colons;  // those not yet passed
@@ -446,12 +447,14 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 const block_masks ahead = masks_of(colon + 1, 4);
                 const std::uint64_t ends_ahead = ahead.bounds & ~ahead.colons;
                 if (ends_ahead == 0)
-                    goto colon_by_colon;
+                    goto colon_by_colon;  // a word longer than that
                 end_at = 1 + std::countr_zero(ends_ahead);  // up to 64
                 more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
                 colons = 0;
             }
-            const bool tested = local != (more != 0 && (more & (more - 1)) == 0);
+            // Colons before the last: 0, 1, or 2 for more (see end_word).
+            const std::uint8_t shown = more == 0 ? 0 : (more & (more - 1)) == 0 ? 1 : 2;
+            const bool tested = local != (shown == 1);
             const char *last = more != 0 ? colon + 63 - std::countl_zero(more) : colon;
             service = tested ? service_at(last + 1) : -1;
             if (service < 0) {
@@ -473,7 +476,7 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
             if (last - block >= 64) {
                 // The port is read from a block that starts at its colon.
                 if (end - last < lookahead)
-                    return resume_after(state, last, local, static_cast<std::uint8_t>(more == 0 ? 0 : more & (more - 1) ? 2 : 1));
+                    return resume_after(state, last, local, shown);
                 block = last;
                 simple = true;
                 masks = {byte_mask(block, ':'), 0};
