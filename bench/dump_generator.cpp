@@ -17,14 +17,15 @@ constexpr std::string_view heading =
 // netstat's column width for an endpoint, its separating space included.
 constexpr std::size_t endpoint_width = 23;
 
-// The longest line written: "  TCP    " + two endpoints + the longest state
-// + CR LF, with room to spare.
-constexpr std::size_t max_line = 128;
+// The longest line written: "  TCP    " + two endpoints of up to 46 bytes +
+// the longest state + CR LF, with room to spare.
+constexpr std::size_t max_line = 160;
 
 // The generator's whole state: the listing is one stream of lines drawn from
 // it, so writing it in blocks gives the same bytes as building it at once.
 struct line_source {
     std::uint64_t random_state;
+    listing_kind kind;
     bool heading_written = false;
 };
 
@@ -186,10 +187,87 @@ void put_ipv6_loopback(char *&at, line_source &source, std::uint32_t port, bool 
     put(at, pick(source, incoming_states));
 }
 
+// IPv6 endpoints as Windows writes them, in brackets: the server's own
+// addresses in each form it may have, and its clients'.
+constexpr weighted_text ipv6_server_addresses[] = {
+    {"[2001:db8::10]", 300}, {"[2001:db8:0:1::5]", 200},
+    {"[2001:db8:85a3:8d3:1319:8a2e:370:7348]", 150}, {"[fe80::1c2d:3e4f:5a6b:7c8d%12]", 150},
+    {"[::ffff:10.0.0.9]", 100}, {"[2001:0:4136:e378:8000:63bf:3fff:fdd2]", 50}, {"[::1]", 50}};
+
+void put_hex(char *&at, std::uint32_t number)
+{
+    constexpr std::string_view digits = "0123456789abcdef";
+    int shift = 12;
+    while (shift > 0 && (number >> shift) == 0)
+        shift -= 4;
+    for (; shift >= 0; shift -= 4)
+        *at++ = digits[(number >> shift) & 0xf];
+}
+
+// A client's address: a global one, compressed or in eight groups, or an
+// IPv4-mapped one.
+void put_ipv6_remote(char *&at, line_source &source, std::uint32_t port)
+{
+    const char *column = at;
+    const std::uint32_t form = below(source, 10);
+    *at++ = '[';
+    if (form == 0) {
+        put(at, "::ffff:");
+        put_remote_address(at, source);
+    } else {
+        put(at, form < 4 ? "2001:db8" : "2a01:4f8");
+        const std::uint32_t groups = form < 7 ? 1 + below(source, 3) : 6;
+        if (groups < 6)
+            *at++ = ':';
+        for (std::uint32_t i = 0; i < groups; ++i) {
+            *at++ = ':';
+            put_hex(at, below(source, 0x10000));
+        }
+    }
+    put(at, "]:");
+    put_number(at, port);
+    pad_column(at, column);
+}
+
+// One IPv6 line, its line end excluded: the same mix of connections,
+// listeners and UDP sockets as the IPv4 lines.
+void put_ipv6_line(char *&at, line_source &source)
+{
+    const std::uint32_t kind = below(source, 1000);
+    const std::string_view local = pick(source, ipv6_server_addresses);
+    if (kind < 900) {
+        const bool incoming = kind < 650;
+        const std::uint32_t port = kind < 420   ? pick(source, service_ports)
+                                   : incoming ? pick(source, other_server_ports)
+                                              : ephemeral_port(source);
+        const std::uint32_t remote_port = incoming ? ephemeral_port(source) : pick(source, outgoing_ports);
+        put(at, "  TCP    ");
+        put_endpoint(at, local, port);
+        put_ipv6_remote(at, source, remote_port);
+        put(at, incoming ? pick(source, incoming_states) : pick(source, outgoing_states));
+    } else if (kind < 950) {
+        put(at, "  TCP    ");
+        put_endpoint(at, local, pick(source, listening_ports));
+        put_endpoint(at, "[::]", 0);
+        put(at, "LISTENING");
+    } else {
+        put(at, "  UDP    ");
+        put_endpoint(at, local, pick(source, udp_ports));
+        const char *column = at;
+        put(at, "*:*");
+        pad_column(at, column);
+    }
+}
+
 // Writes one line, CR LF included, and returns its length.
 std::size_t put_line(char *line, line_source &source)
 {
     char *at = line;
+    if (source.kind == listing_kind::ipv6 && below(source, 10) < 3) {
+        put_ipv6_line(at, source);
+        put(at, "\r\n");
+        return static_cast<std::size_t>(at - line);
+    }
     const std::uint32_t kind = below(source, 1000);
     if (kind < 370) {
         put_incoming(at, source, pick(source, service_ports));
@@ -250,9 +328,9 @@ void append_lines(line_source &source, std::string &out, std::size_t size)
 
 }  // namespace
 
-std::string make_listing(std::uint64_t seed, std::size_t size)
+std::string make_listing(std::uint64_t seed, std::size_t size, listing_kind kind)
 {
-    line_source source{seed};
+    line_source source{seed, kind};
     std::string listing;
     listing.reserve(size + max_line + heading.size());
     append_lines(source, listing, size);
@@ -260,7 +338,7 @@ std::string make_listing(std::uint64_t seed, std::size_t size)
     return listing;
 }
 
-bool write_listing(const char *path, std::uint64_t seed, std::uint64_t size)
+bool write_listing(const char *path, std::uint64_t seed, std::uint64_t size, listing_kind kind)
 {
     // Big blocks keep the writes few; whole lines per block keep the stream
     // the same as make_listing's.
@@ -268,7 +346,7 @@ bool write_listing(const char *path, std::uint64_t seed, std::uint64_t size)
     std::FILE *file = std::fopen(path, "wb");
     if (!file)
         return false;
-    line_source source{seed};
+    line_source source{seed, kind};
     std::string block;
     block.reserve(block_size + max_line + heading.size());
     bool written = true;

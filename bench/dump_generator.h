@@ -13,11 +13,15 @@
 // their local port; the others are other server ports (443, 135, 445, 3389,
 // 8080), listeners, UDP sockets and outgoing connections from an ephemeral
 // port, some of them to a remote port 80 or 25 that must not count. Most are
-// ESTABLISHED. IPv6 endpoints are only [::] and [::1], so that every line
-// holds an even number of colons with the local port's at an odd place, as
-// the scan expects; there are no tabs and no line with a single colon.
+// ESTABLISHED. IPv6 endpoints are only [::] and [::1]; there are no tabs and
+// no line with a single colon.
 //
-// The bytes depend only on the seed and the size: the same on every machine
+// The IPv6 listing has the same lines and, in place of three lines in ten,
+// an IPv6 one: the server's global, link-local, IPv4-mapped, Teredo and
+// loopback addresses in brackets, with clients of compressed and
+// eight-group addresses, listeners on [::] and UDP sockets.
+//
+// The bytes depend only on the seed, the size and the kind: the same on every machine
 // and standard library, and a shorter listing of a seed is a prefix of a
 // longer one.
 #pragma once
@@ -26,10 +30,13 @@
 #include <cstdint>
 #include <string>
 
+enum class listing_kind { ipv4, ipv6 };
+
 // A Windows `netstat -an` listing with CR LF line ends, exactly `size` bytes
 // long (the last line cut short if need be), the same for the same seed.
-std::string make_listing(std::uint64_t seed, std::size_t size);
+std::string make_listing(std::uint64_t seed, std::size_t size, listing_kind kind = listing_kind::ipv4);
 
 // Writes the same bytes to `path` without holding them all in memory
 // (for 500 MB and more); false if the file cannot be written.
-bool write_listing(const char *path, std::uint64_t seed, std::uint64_t size);
+bool write_listing(const char *path, std::uint64_t seed, std::uint64_t size,
+                   listing_kind kind = listing_kind::ipv4);

@@ -5,12 +5,13 @@
 #  1. Builds Release with the benchmarks into build/bench.
 #  2. bench/compare.sh: whole runs of `estacount x SPOOL '[POP3.SMTP.HTTP.FTP]'
 #     video` against `wc -l` and the awk one-liner of bench/awk-count.sh, on
-#     generated 5 MB and 500 MB dumps: checks that the counts agree (stops if
-#     not), then prints the median times and ratios and each command's peak
-#     memory as a Markdown table, and the targets with whether each is met.
+#     generated 5 MB and 500 MB dumps and a 500 MB one with IPv6 lines:
+#     checks that the counts agree (stops if not), then prints the median
+#     times and ratios and each command's peak memory as a Markdown table,
+#     and the targets with whether each is met.
 #  3. build/bench/bench/estacount_bench (Google Benchmark): the throughput of
-#     the scan on generated 5 MB and 500 MB listings and on contents built to
-#     defeat it, and of loading the dump.
+#     the scan on generated 5 MB and 500 MB listings, a 5 MB one with IPv6
+#     lines, and on contents built to defeat it, and of loading the dump.
 #
 # Needs cmake, g++, Google Benchmark, GNU time for the peak memory, and
 # optionally hyperfine for a cross-check of the 5 MB times:

@@ -1,6 +1,6 @@
 // Throughput in bytes per second of the scan, on generated listings of the
 // size the program meets every five minutes (5,000,000 bytes) and of a very
-// busy server (500,000,000 bytes) and on contents built to defeat a careless
+// busy server (500,000,000 bytes), on one with IPv6 lines and on contents built to defeat a careless
 // scan, and of loading and counting a dump file of each size. It prints
 // figures; there are no targets to assert.
 #include <benchmark/benchmark.h>
@@ -34,6 +34,13 @@ const std::string &large_listing()
     return listing;
 }
 
+// The same with three lines in ten IPv6 endpoints in brackets.
+const std::string &small_ipv6_listing()
+{
+    static const std::string listing = make_listing(seed, small_size, listing_kind::ipv6);
+    return listing;
+}
+
 std::string repeat_to_size(std::string_view unit)
 {
     std::string text;
@@ -56,6 +63,8 @@ void scan(benchmark::State &state, const std::string &dump)
 void scan_listing_5mb(benchmark::State &state) { scan(state, small_listing()); }
 
 void scan_listing_500mb(benchmark::State &state) { scan(state, large_listing()); }
+
+void scan_ipv6_listing_5mb(benchmark::State &state) { scan(state, small_ipv6_listing()); }
 
 // Every byte a colon: a port test at each one.
 void scan_colons_only(benchmark::State &state)
@@ -141,6 +150,7 @@ void load_listing_500mb(benchmark::State &state)
 
 BENCHMARK(scan_listing_5mb);
 BENCHMARK(scan_listing_500mb)->Unit(benchmark::kMillisecond);
+BENCHMARK(scan_ipv6_listing_5mb);
 BENCHMARK(scan_colons_only);
 BENCHMARK(scan_matches_without_line_ends);
 BENCHMARK(scan_without_spaces);

@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as a dump, and as a service list. The scan
-// must give the same counts whole, through the plain walk, and in windows
-// cut anywhere, as the read hands them over; it aborts on a difference.
+// must give the counts of the direct reading (count_directly.h) whole,
+// through the plain walk, and in windows cut anywhere, as the read hands
+// them over; it aborts on a difference.
 // Under AddressSanitizer a read outside the dump's bytes, or outside a
 // window, stops the run too.
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string_view>
 
+#include "count_directly.h"
 #include "counting/scan.h"
 #include "front/service_list.h"
 
@@ -57,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string_view bytes(reinterpret_cast<const char *>(data), size);
     const service_counts counts = count_connections(bytes);
+    if (counts != count_directly(bytes))
+        std::abort();
 
     // Each count needs at least one colon and the eleven bytes of ESTABLISHED.
     std::int64_t total = 0;

@@ -15,10 +15,18 @@
 // exactly ESTABLISHED. Bytes are compared as stored: tabs are no spaces,
 // letter case matters, and a two-byte-per-character dump counts nothing.
 //
+// IPv6 endpoints hold many colons. A word (a run of bytes with no space, CR
+// or LF) that holds three or more colons shows the walk only its last one,
+// the one before the port; the others are passed over as any other byte. So
+// `[2001:db8::5]:80` and `2001:db8::5:80` are tested by their port, as
+// `10.0.0.5:80` is, and the next line stays in step. Words of one or two
+// colons show all of them, so `10:15` before the table still puts the walk
+// out of step and `10:15:30` does not.
+//
 // A dump may be scanned whole, or in windows as it is read: the walk keeps
 // the few facts it needs between two windows in a scan_state, so the counts
-// never depend on where the windows end. Time is linear in the size of the
-// dump, whatever its contents.
+// never depend on where the windows end, nor on how long a word is. Time is
+// linear in the size of the dump, whatever its contents.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +37,6 @@
 // Where the walk stands. Every dump starts at seek_local.
 enum class scan_step : std::uint8_t {
     seek_local,    // looking for the colon of a line's local endpoint
-    port,          // in the port after it: `matched` bytes agree with `candidates`
     seek_remote,   // no service matched: looking for the colon to step over
     spaces_before_remote,
     remote,
@@ -38,10 +45,15 @@ enum class scan_step : std::uint8_t {
 };
 
 struct scan_state {
+    // While seeking inside a word that holds colons, `step` is where the
+    // walk stood when the word began, `word_colons` how many colons the word
+    // has shown so far (3 meaning three or more), and `candidates` and
+    // `matched` how the bytes after its latest colon agree with the ports.
     scan_step step = scan_step::seek_local;
+    std::uint8_t word_colons = 0;
     std::uint8_t candidates = 0;  // services whose port text the port began with, one bit each
     std::uint8_t matched = 0;
-    std::int8_t service = -1;     // the service whose port matched, from port on
+    std::int8_t service = -1;     // the service whose port matched, from spaces_before_remote on
 };
 
 // Counts the whole dump: the same as one window followed by the end.

@@ -1,7 +1,7 @@
 // The block walk, the plain walk and the windowed scan must count alike, on
 // listings and on byte soup built to reach every step of the walk at every
 // window edge. They are checked against the walk written the most direct
-// way: from colon to colon over the whole dump.
+// way (count_directly.h).
 #include "counting/scan.h"
 
 #include <gtest/gtest.h>
@@ -10,49 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "count_directly.h"
 #include "dump_generator.h"
 
 namespace {
-
-// The walk as netstat's layout explains it, with no regard for speed.
-service_counts count_directly(std::string_view dump)
-{
-    const std::size_t end = dump.size();
-    auto find = [&](std::size_t at, char byte) {
-        while (at < end && dump[at] != byte)
-            ++at;
-        return at;
-    };
-    auto port_is = [&](std::size_t colon, std::string_view port) {
-        const std::size_t field_end = find(colon + 1, ' ');
-        return dump.substr(colon + 1, field_end - colon - 1) == port;
-    };
-    service_counts counts{};
-    std::size_t cursor = 0;
-    for (;;) {
-        const std::size_t colon = find(cursor, ':');
-        if (colon >= end)
-            return counts;
-        int service = -1;
-        for (int i = 0; i < service_count && service < 0; ++i)
-            if (port_is(colon, service_table[i].port_text))
-                service = i;
-        if (service < 0) {
-            cursor = find(colon + 1, ':') + 1;
-            continue;
-        }
-        std::size_t at = colon;
-        for (bool spaces : {false, true, false, true})
-            while (at < end && (dump[at] == ' ') == spaces)
-                ++at;
-        std::size_t state_end = at;
-        while (state_end < end && dump[state_end] != '\r' && dump[state_end] != '\n')
-            ++state_end;
-        if (dump.substr(at, state_end - at) == "ESTABLISHED")
-            ++counts[service];
-        cursor = at;
-    }
-}
 
 struct random_bytes {
     std::uint64_t seed;
@@ -66,6 +27,15 @@ struct random_bytes {
     std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
 };
 
+// `count` colons, each after a run of `filler`.
+std::string long_word(char filler, int count)
+{
+    std::string word;
+    for (int i = 0; i < count; ++i)
+        word += std::string(1 + i % 5, filler) + ":";
+    return word;
+}
+
 // Pieces of lines, near misses and runs long enough to leave the block
 // walk's 64-byte look-ahead.
 std::string soup(random_bytes &random, std::size_t pieces)
@@ -75,7 +45,12 @@ std::string soup(random_bytes &random, std::size_t pieces)
         "ESTABLISHE", "ESTABLISHEDD", "established", "110", "25", "80", "21", "1", "2", "8",
         "11", "250", "0", "TCP", "10.0.0.5", "[::1]", "\t", std::string(1, '\0'), ":80 ",
         ":110   a:1   ESTABLISHED\r\n", ":25 b:2 ESTABLISHED", std::string(70, ' '),
-        std::string(130, 'x'), "  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n"};
+        std::string(130, 'x'), "  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n",
+        // IPv6 words, and words of many colons longer than a block.
+        "[2001:db8::10]:80", "2001:db8::5:25 ", "::", ":::", "[fe80::1c2d:3e4f:5a6b:7c8d%12]:110",
+        "a:b:c:", "::ffff:10.0.0.9:21", "10:15", "10:15:30", long_word(':', 70),
+        long_word('1', 40) + ":80 ", "  TCP    [::1]:80   [2001:db8::9]:50000   ESTABLISHED\r\n",
+        "tcp6  0  0 2001:db8::5:21  2001:db8::9:50000  ESTABLISHED\n"};
     std::string text;
     for (std::size_t i = 0; i < pieces; ++i)
         text += vocabulary[random.below(vocabulary.size())];
@@ -129,7 +104,8 @@ TEST(scan_agreement, listings)
 {
     random_bytes random{2};
     for (std::uint64_t seed = 0; seed < 200; ++seed) {
-        const std::string dump = make_listing(seed, 1 + random.below(20000));
+        const listing_kind kind = seed % 2 ? listing_kind::ipv6 : listing_kind::ipv4;
+        const std::string dump = make_listing(seed, 1 + random.below(20000), kind);
         expect_all_agree(dump, random, "listing " + std::to_string(seed));
         if (HasFailure())
             return;
@@ -142,10 +118,46 @@ TEST(scan_agreement, listings_with_soup)
 {
     random_bytes random{3};
     for (std::uint64_t seed = 0; seed < 300; ++seed) {
-        std::string dump = make_listing(seed, 4000);
+        std::string dump = make_listing(seed, 4000, seed % 2 ? listing_kind::ipv6 : listing_kind::ipv4);
         for (int splice = 0; splice < 5; ++splice)
             dump.insert(random.below(dump.size()), soup(random, 1 + random.below(10)));
         expect_all_agree(dump, random, "spliced listing " + std::to_string(seed));
+        if (HasFailure())
+            return;
+    }
+}
+
+// Lines of both layouts with endpoints of every form: Windows in brackets
+// with CR LF, Linux bare with LF, now and then one cut to 23 columns.
+std::string endpoint_lines(random_bytes &random, std::size_t lines)
+{
+    static const std::vector<std::string> addresses = {
+        "10.0.0.5", "::", "::1", "fd00::2", "2001:db8::5", "2001:db8:0:0:0:0:0:5", "::ffff:127.0.0.1",
+        "fe80::fc:ff:fe00:1", "fe80::1c2d:3e4f:5a6b:7c8d%12", "2001:0:4136:e378:8000:63bf:3fff:fdd2",
+        "2001:db8:85a3:8d3:1319:8a2e:370:7348", "2600:1f18:61c:8a00:4"};
+    static const std::vector<std::string> ports = {"80", "25", "110", "21", "0", "*", "443", "50000"};
+    static const std::vector<std::string> states = {"ESTABLISHED", "ESTABLISHED", "LISTEN", "LISTENING", "TIME_WAIT"};
+    std::string text;
+    for (std::size_t i = 0; i < lines; ++i) {
+        const bool windows = random.below(2) == 0;
+        text += windows ? "  TCP    " : "tcp6       0      0 ";
+        for (int side = 0; side < 2; ++side) {
+            const std::string &address = addresses[random.below(addresses.size())];
+            std::string endpoint = windows && address.find(':') != std::string::npos ? "[" + address + "]" : address;
+            endpoint += ":" + ports[random.below(ports.size())];
+            text += endpoint + std::string(1 + random.below(3) * (endpoint.size() < 23 ? 23 - endpoint.size() : 1) / 2, ' ');
+        }
+        text += states[random.below(states.size())] + (windows ? "\r\n" : "\n");
+    }
+    return text;
+}
+
+TEST(scan_agreement, endpoint_lines)
+{
+    random_bytes random{4};
+    for (int i = 0; i < 1000; ++i) {
+        const std::string dump = endpoint_lines(random, 1 + random.below(40));
+        expect_all_agree(dump, random, "endpoint lines " + std::to_string(i));
         if (HasFailure())
             return;
     }

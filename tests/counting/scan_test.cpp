@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -17,6 +18,31 @@ const std::string pop3 = "  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED
 const std::string smtp = "  TCP    10.0.0.5:25     10.0.0.9:50001    ESTABLISHED";
 const std::string http = "  TCP    10.0.0.5:80     10.0.0.9:50002    ESTABLISHED";
 const std::string ftp = "  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED";
+
+std::string padded(std::string endpoint)
+{
+    endpoint.resize(std::max<std::size_t>(endpoint.size() + 1, 24), ' ');
+    return endpoint;
+}
+
+// A connection line of each layout: Windows netstat -an, Linux netstat -tanW.
+std::string windows(const std::string &local, const std::string &remote, const char *state = "ESTABLISHED")
+{
+    return "  TCP    " + padded(local) + padded(remote) + state + "\r\n";
+}
+
+std::string linux(const std::string &local, const std::string &remote, const char *state = "ESTABLISHED")
+{
+    return "tcp6       0      0 " + padded(local) + padded(remote) + state + "\n";
+}
+
+// A line followed by an IPv4 probe line, which counts for FTP only if the
+// walk is still in step after the line.
+scan_case then_probe(const char *name, const std::string &line, service_counts want)
+{
+    ++want[3];
+    return {name, line + ftp + "\r\n", want};
+}
 
 // Line ends, empty dumps and Linux listings are covered end to end.
 TEST(count_connections, table)
@@ -45,7 +71,28 @@ TEST(count_connections, table)
         {"ends in the state", "  TCP a:80 b:1 ESTABLISH", {0, 0, 0, 0}},
         {"ends after the state", "  TCP a:80 b:1 ESTABLISHED", {0, 0, 1, 0}},
         {"colons only", std::string(1000, ':'), {0, 0, 0, 0}},
-        {"IPv6 loopback", "  TCP    [::1]:80   [::1]:50520   ESTABLISHED\r\n  TCP    [::]:110   [::]:0   LISTENING\r\n" + ftp + "\r\n", {0, 0, 1, 1}},
+        // In a word of three or more colons only the last is the walk's.
+        then_probe("a:b:c:80", windows("a:b:c:80", "d:1"), {0, 0, 1, 0}),
+        then_probe("[::1]", windows("[::1]:80", "[::1]:50520"), {0, 0, 1, 0}),
+        then_probe("[::] listener", windows("[::]:110", "[::]:0", "LISTENING"), {0, 0, 0, 0}),
+        then_probe("compressed", windows("[2001:db8::10]:80", "[2001:db8::20]:50123"), {0, 0, 1, 0}),
+        then_probe("compressed inside", windows("[2001:db8:0:1::5]:80", "[2001:db8:0:2::9]:50123"), {0, 0, 1, 0}),
+        then_probe("eight groups", windows("[2001:db8:85a3:8d3:1319:8a2e:370:7348]:110", "[2001:db8:85a3:8d3:1319:8a2e:370:7349]:50000"), {1, 0, 0, 0}),
+        then_probe("link-local with scope", windows("[fe80::1c2d:3e4f:5a6b:7c8d%12]:80", "[fe80::99%12]:50000"), {0, 0, 1, 0}),
+        then_probe("IPv4-mapped", windows("[::ffff:10.0.0.9]:25", "[::ffff:10.0.0.7]:50000"), {0, 1, 0, 0}),
+        then_probe("Teredo", windows("[2001:0:4136:e378:8000:63bf:3fff:fdd2]:21", "[2001:0:4136:e378:8000:63bf:3fff:fdd3]:50000"), {0, 0, 0, 1}),
+        then_probe("link-local listener", windows("[fe80::1c2d:3e4f:5a6b:7c8d%12]:139", "[::]:0", "LISTENING"), {0, 0, 0, 0}),
+        then_probe("UDP, no remote port", "  UDP    [fe80::1c2d:3e4f:5a6b:7c8d%3]:1900  *:*  \r\n", {0, 0, 0, 0}),
+        then_probe("client of a service", windows("[2001:db8::10]:50000", "[2606:4700:4700::1111]:80"), {0, 0, 0, 0}),
+        then_probe("Linux :::80", linux(":::80", ":::*", "LISTEN     "), {0, 0, 0, 0}),
+        then_probe("Linux ::1", linux("::1:25", "::1:40000"), {0, 1, 0, 0}),
+        then_probe("Linux ULA", linux("fd00::2:80", "fd00::3:50000"), {0, 0, 1, 0}),
+        then_probe("Linux global", linux("2001:db8::5:80", "2001:db8::9:50000"), {0, 0, 1, 0}),
+        then_probe("Linux IPv4-mapped", linux("::ffff:127.0.0.1:80", "::ffff:127.0.0.1:50000"), {0, 0, 1, 0}),
+        then_probe("Linux link-local", linux("fe80::fc:ff:fe00:1:80", "fe80::fc:ff:fe00:2:50000"), {0, 0, 1, 0}),
+        then_probe("Linux eight groups", linux("2001:db8:85a3:8d3:1319:8a2e:370:7348:110", "2001:db8:85a3:8d3:1319:8a2e:370:7349:50000"), {1, 0, 0, 0}),
+        then_probe("Linux cut to 23 columns", linux("2600:1f18:61c:8a00:4:80", "2a01:4f8:c17:b2f1::50000"), {0, 0, 1, 0}),
+        then_probe("Linux client of a service", linux("2001:db8::5:50000", "2001:db8::9:80"), {0, 0, 0, 0}),
     };
     for (const scan_case &c : cases)
         EXPECT_EQ(count_connections(c.dump), c.want) << c.name;

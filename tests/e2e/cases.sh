@@ -122,6 +122,7 @@ dump cr "$line"$'\r'"$line"$'\r'
 dump lf "$line"$'\n'"$line"$'\n'
 dump unended "$line"$'\r\n'"$line"
 dump linux $'Proto Recv-Q Send-Q Local Address           Foreign Address         State      \ntcp        0      0 0.0.0.0:25              0.0.0.0:*               LISTEN     \ntcp        0      0 192.168.1.4:25          192.168.1.9:41234       ESTABLISHED\ntcp        0      0 192.168.1.4:52000       192.168.1.9:80          ESTABLISHED\n'
+dump ipv6 $'  TCP    [2001:db8::10]:80      [2001:db8::20]:50123   ESTABLISHED\r\n  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n  TCP    [fe80::1c2d:3e4f:5a6b:7c8d%12]:139  [::]:0  LISTENING\r\n  TCP    [2001:db8:0:1::5]:25   [2606:4700:4700::1111]:443  ESTABLISHED\r\n  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n'
 cp -r "$examples/spool" example
 check_report "empty dump"      'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd empty "$all" video
 check_report "CR LF"           'HTTP: 2' db.rrd crlf '[HTTP]' video
@@ -129,6 +130,7 @@ check_report "bare CR"         'HTTP: 2' db.rrd cr '[HTTP]' video
 check_report "bare LF"         'HTTP: 2' db.rrd lf '[HTTP]' video
 check_report "last line unended" 'HTTP: 2' db.rrd unended '[HTTP]' video
 check_report "Linux netstat"   'SMTP: 1|HTTP: 0' db.rrd linux '[SMTP.HTTP]' video
+check_report "IPv6 in brackets" 'POP3: 1|SMTP: 1|HTTP: 1|FTP: 1' db.rrd ipv6 "$all" video
 check_report "bundled example" 'POP3: 3|SMTP: 2|HTTP: 5|FTP: 1' db.rrd example "$all" video
 
 # 100,000 lines of 50 bytes: the 5,000,000 bytes of one read, then a line more.
@@ -147,10 +149,13 @@ printf 'a\0b:80 x:1 ESTABLISHED\r\n\0\0\0  TCP 1:21 2:3 ESTABLISHED\r\n' | dump 
 head -c 1000000 /dev/zero | tr '\0' : | dump colons
 # One line of 100 MB, its remote endpoint running through twenty windows.
 { printf '  TCP    10.0.0.5:80     '; head -c 100000000 /dev/zero | tr '\0' y; printf '   ESTABLISHED'; } | dump longline
+# A word of 12 MB and six million colons, whose last one is an endpoint's.
+{ printf '  TCP    ['; head -c 12000000 /dev/zero | tr '\0' : | sed 's/::/a:/g'; printf ']:80   [::1]:50000   ESTABLISHED\r\n  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n'; } | dump longword
 iconv -f ASCII -t UTF-16LE example/netstatdump.log | dump wide
 check_report "NUL bytes"       'HTTP: 1|FTP: 1' db.rrd nul '[HTTP.FTP]' video
 check_report "only colons"     'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd colons "$all" video
 check_report "a 100 MB line"   'HTTP: 1' db.rrd longline '[HTTP]' video
+check_report "a word of 12 MB" 'HTTP: 1|FTP: 1' db.rrd longword '[HTTP.FTP]' video
 check_report "two bytes per character" 'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd wide "$all" video
 
 finish

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Live end-to-end case: real sockets in a network namespace of the test's
+# own, listed by the real netstat, counted by the program and by ss.
+#   live_ipv6.sh PROGRAM
+# In the namespace: lo up with 2001:db8::1 and the ULA fd00::1 added, one
+# perl process listening on 80, 25, 110 and 21 (on ::, so IPv4 clients too)
+# and holding a known number of client connections to them over 127.0.0.1,
+# ::1, 2001:db8::1 written compressed and in eight full groups, and fd00::1.
+# Then `netstat -tanW` is the dump, and the program's four counts must equal
+# both the known numbers and `ss -tanH state established` grouped by local
+# port. Exits 77 (a skip) where it may not make a namespace (not root).
+# Everything it starts is killed by pid and the namespace deleted on exit.
+set -u
+. "$(dirname "$0")/lib.sh"
+skip=77
+
+if [ "$(id -u)" != 0 ]; then
+    echo "skipped: making a network namespace and adding addresses needs root"
+    exit "$skip"
+fi
+for tool in ip netstat ss perl; do
+    command -v "$tool" >/dev/null ||
+        { echo "FAIL: $tool not found (Debian: apt-get install iproute2 net-tools perl)"; exit 1; }
+done
+
+ns=estacount-live-$$
+helper=
+cleanup() {
+    [ -n "$helper" ] && kill "$helper" 2>/dev/null && wait "$helper" 2>/dev/null
+    ip netns del "$ns" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+if ! ip netns add "$ns" 2>"$scratch/.err"; then
+    echo "skipped: cannot make a network namespace: $(cat "$scratch/.err")"
+    exit "$skip"
+fi
+in_ns() { ip netns exec "$ns" "$@"; }
+if ! { ip -n "$ns" link set lo up && ip -n "$ns" addr add 2001:db8::1/64 dev lo nodad &&
+    ip -n "$ns" addr add fd00::1/64 dev lo nodad; } 2>"$scratch/.err"; then
+    echo "skipped: cannot set up lo in the namespace: $(cat "$scratch/.err")"
+    exit "$skip"
+fi
+
+# Connections per service port, as ADDRESS=COUNT pairs.
+plan='80 127.0.0.1=2 ::1=1 2001:db8::1=2 2001:0db8:0000:0000:0000:0000:0000:0001=1 fd00::1=1
+25 127.0.0.1=1 ::1=2 2001:db8::1=1 fd00::1=2
+110 ::1=3 2001:db8:0:0:0:0:0:1=1 127.0.0.1=1
+21 fd00::1=1 127.0.0.1=1'
+
+# Listens, connects, accepts every connection, says "ready", then holds them
+# until killed (or for 60 seconds at most).
+in_ns timeout 60 perl -e '
+    use strict; use IO::Socket::IP; $| = 1;
+    my (@held, %listener);
+    for my $line (split /\n/, $ARGV[0]) {
+        my ($port, @pairs) = split " ", $line;
+        $listener{$port} = IO::Socket::IP->new(LocalHost => "::", LocalPort => $port, Listen => 64,
+            ReuseAddr => 1, V6Only => 0) or die "listen $port: $@\n";
+        for (@pairs) {
+            my ($host, $count) = split /=/;
+            for (1 .. $count) {
+                push @held, IO::Socket::IP->new(PeerHost => $host, PeerPort => $port)
+                    or die "connect $host $port: $@\n";
+                push @held, $listener{$port}->accept or die "accept $port: $!\n";
+            }
+        }
+    }
+    print "ready\n";
+    sleep 60;' "$plan" >"$scratch/.helper" 2>&1 &
+helper=$!
+for _ in $(seq 100); do
+    grep -q ready "$scratch/.helper" && break
+    kill -0 "$helper" 2>/dev/null || break
+    sleep 0.1
+done
+if ! grep -q ready "$scratch/.helper"; then
+    echo "skipped: cannot bind or connect in the namespace: $(cat "$scratch/.helper")"
+    exit "$skip"
+fi
+
+mkdir -p spool
+in_ns netstat -tanW >spool/netstatdump.log
+[ -n "${LIVE_DUMP_COPY:-}" ] && cp spool/netstatdump.log "$LIVE_DUMP_COPY"
+truth=$(in_ns ss -tanH state established |
+    awk '{ n = split($3, p, ":"); c[p[n]]++ }
+         END { printf "POP3: %d|SMTP: %d|HTTP: %d|FTP: %d", c["110"], c["25"], c["80"], c["21"] }')
+known=$(awk '{ n = 0; for (i = 2; i <= NF; i++) { split($i, a, "="); n += a[2] } c[$1] = n }
+             END { printf "POP3: %d|SMTP: %d|HTTP: %d|FTP: %d", c["110"], c["25"], c["80"], c["21"] }' <<<"$plan")
+expect "ss counts the connections made ($known; ss: $truth)" [ "$truth" = "$known" ]
+check_report "netstat -tanW, counted live" "$known" db.rrd spool '[POP3.SMTP.HTTP.FTP]' video
+finish
