@@ -284,9 +284,8 @@ bool space_before_colon(const char *colon)
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(colon + 1));
     const unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
     const unsigned colons = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(':'))));
-    // Below the first space: no colon, and some bit when there is a space.
-    const unsigned below_space = spaces ^ (spaces - 1);
-    return spaces != 0 && (colons & below_space) == 0;
+    // Counting 32 where there is none, which no space comes before.
+    return std::countr_zero(spaces) < std::countr_zero(colons);
 #else
     for (int i = 1; i <= 16; ++i)
         if (colon[i] == ' ' || colon[i] == ':')
@@ -340,15 +339,6 @@ careful_step careful_colon(const block_masks &masks, const char *block, const ch
     return careful_step::matched;
 }
 
-// The colons of `colons` with another within five bytes before them.
-std::uint64_t close_colons(std::uint64_t colons)
-{
-    std::uint64_t after = colons << 1;  // the byte after each colon, then the five
-    after |= after << 1;
-    after |= after << 2 | colons << 5;
-    return colons & after;
-}
-
 // Hands a word over to the plain walk just after its colon `colon`, before
 // which it showed `before` colons, the word having begun where `local`
 // says.
@@ -370,13 +360,10 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
     const char *block = at;
     bool local = state.step == scan_step::seek_local;  // where the current word began
     std::uint8_t before = 0;  // colons of the current word passed: 0, 1, or 2 for more
-    // A block is walked simply, each colon taken as a whole endpoint's as in
-    // an IPv4 listing, while every colon the walk passes without a port
-    // match proves to be its word's last (and so, the one before being a
-    // last, its word's only one); from the first that does not, or from its
-    // start when it holds colons close together, the block is walked
-    // carefully, word by word, from exact masks.
-    bool simple = true;
+    // Each colon is taken as a whole endpoint's, as in an IPv4 listing, when
+    // the bytes after it show it ends its word; the first colon of a word
+    // that does not is taken with its word at once. Only a word walked colon
+    // by colon needs the block's exact masks (`bounds` stays 0 until then).
     block_masks masks{byte_mask(block, ':'), 0};
     std::uint64_t colons = masks.colons;  // those not yet passed
     for (;;) {
@@ -392,11 +379,7 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 state.matched = 0;
                 return block;
             }
-            masks.colons = byte_mask(block, ':');
-            // Colons close together are an IPv6 address's: word by word at once.
-            simple = before == 0 && close_colons(masks.colons) == 0;
-            if (!simple)
-                masks = masks_of(block, 4);
+            masks = before == 0 ? block_masks{byte_mask(block, ':'), 0} : masks_of(block, 4);
             colons = masks.colons;
             continue;
         }
@@ -404,9 +387,11 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
         const char *colon = block + bit;
         colons &= colons - 1;
 
+        // Unless inside a word walked colon by colon, every colon reached is
+        // its word's first: the colon before it ended its word.
         int service = -1;
-        bool careful = !simple;
-        if (simple) {
+        bool careful = before != 0;
+        if (!careful) {
             if (!local) {
                 if (space_before_colon(colon)) {
                     local = true;
@@ -421,40 +406,35 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 // make a word of two colons, which leaves the walk where it
                 // was all the same. With no next colon in the block, this
                 // one must show it ends its word.
-                const char *next = colons != 0 ? block + std::countr_zero(colons) : colon;
-                if (space_before_colon(next)) {
-                    local = colons != 0;
-                    colons &= colons - 1;
+                if (colons != 0) {
+                    if (space_before_colon(block + std::countr_zero(colons))) {
+                        colons &= colons - 1;
+                        continue;
+                    }
+                } else if (space_before_colon(colon)) {
+                    local = false;
                     continue;
                 }
                 careful = true;
             }
-            if (careful) {
-                // This colon's word may hold more: from here on, carefully.
-                simple = false;
-                masks = masks_of(block, 4);
-            }
         }
         if (careful && before == 0) {
-            // Most often the whole word lies in the block, or in the 64
-            // bytes after its first colon: its colons are those up to its
-            // end, and only its last may be tested.
-            const std::uint64_t ends = (masks.bounds & ~masks.colons) >> bit >> 1;
-            std::uint64_t more;  // the word's colons after this one, as bits from `colon`
-            int end_at;          // the word's end, from `colon`
-            if (ends != 0) {
-                end_at = 1 + std::countr_zero(ends);
-                more = (colons >> bit) & ~(~std::uint64_t{0} << end_at);
-                colons &= ~(more << bit);
-            } else {
-                const block_masks ahead = masks_of(colon + 1, 4);
-                const std::uint64_t ends_ahead = ahead.bounds & ~ahead.colons;
-                if (ends_ahead == 0)
-                    goto colon_by_colon;  // a word longer than that
-                end_at = 1 + std::countr_zero(ends_ahead);  // up to 64
-                more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
-                colons = 0;
+            // Most often the whole word lies in the 16 bytes after its first
+            // colon, else in the 64: its colons are those up to its end, and
+            // only its last may be tested.
+            block_masks ahead = masks_of(colon + 1, 1);
+            if ((ahead.bounds & ~ahead.colons) == 0)
+                ahead = masks_of(colon + 1, 4);
+            const std::uint64_t ends = ahead.bounds & ~ahead.colons;
+            if (ends == 0) {
+                if (masks.bounds == 0)
+                    masks = masks_of(block, 4);
+                goto colon_by_colon;  // a word longer than that
             }
+            const int end_at = 1 + std::countr_zero(ends);  // the word's end, from `colon`
+            // The word's colons after this one, as bits from `colon`.
+            const std::uint64_t more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
+            colons &= ~(more << bit);
             // Colons before the last: 0, 1, or 2 for more (see end_word).
             const std::uint8_t shown = more == 0 ? 0 : (more & (more - 1)) == 0 ? 1 : 2;
             const bool tested = local != (shown == 1);
@@ -470,7 +450,6 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                         state.word_colons = 0;
                         return block;
                     }
-                    simple = true;
                     masks = {byte_mask(block, ':'), 0};
                     colons = masks.colons;
                 }
@@ -481,7 +460,6 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 if (end - last < lookahead)
                     return resume_after(state, last, local, shown);
                 block = last;
-                simple = true;
                 masks = {byte_mask(block, ':'), 0};
                 colons = masks.colons & ~std::uint64_t{1};
             }
@@ -538,7 +516,6 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end,
                 state.step = scan_step::seek_local;
                 return block;
             }
-            simple = true;
             masks = {byte_mask(block, ':'), 0};
             colons = masks.colons;
         }
