@@ -49,8 +49,10 @@ plan='80 127.0.0.1=2 ::1=1 2001:db8::1=2 2001:0db8:0000:0000:0000:0000:0000:0001
 21 fd00::1=1 127.0.0.1=1'
 
 # Listens, connects, accepts every connection, says "ready", then holds them
-# until killed (or for 60 seconds at most).
-in_ns timeout 60 perl -e '
+# until killed (or for 60 seconds at most). Started as one command, not
+# through in_ns, so that $! is the process itself: ip netns exec becomes
+# timeout, which hands the kill on to perl.
+ip netns exec "$ns" timeout 60 perl -e '
     use strict; use IO::Socket::IP; $| = 1;
     my (@held, %listener);
     for my $line (split /\n/, $ARGV[0]) {
