@@ -42,7 +42,7 @@ sources=$(data_sources "$db") || exit 2
 command -v flock >/dev/null || fail "flock not found (Debian: util-linux): no sample was sent"
 [ -r "$db" ] || fail "cannot read $db: no sample was sent"
 exec 9<"$db"
-flock -w 60 9 || fail "another run still held $db after 60 s: no sample was sent"
+flock -w 30 9 || fail "another run still held $db after 30 s: no sample was sent"
 
 daemon=${RRDCACHED_ADDRESS:+ through rrdcached at $RRDCACHED_ADDRESS}
 note_database "$db" || fail "cannot read the last update of $db$daemon: $last_error: no sample was sent"
