@@ -51,9 +51,7 @@ expect "in table order"        [ "$(sources db/two.rrd)" = "pop3 http " ]
 two='[http.POP3]'
 ends "list not the sources" 2 "but db/two.rrd holds pop3 http" "$kit/collect.sh" db/two.rrd spool
 ends "comma form"           2 "not commas"            "$kit/collect.sh" db/two.rrd spool '[HTTP,POP3]'
-ends "nothing selected"     2 "selects nothing"       "$kit/collect.sh" db/two.rrd spool '[]'
 ends "missing database"     2 "no database at no.rrd" "$kit/collect.sh" no.rrd spool "$two"
-ends "space in the path"    2 "holds a space"         "$kit/collect.sh" 'my stats.rrd' spool "$two"
 ends "leading -"            2 "begins with -"         "$kit/collect.sh" -db/two.rrd spool "$two"
 ends "not a database"       2 "taken.rrd"             "$kit/collect.sh" taken.rrd spool '[POP3]'
 expect "all before netstat"    [ ! -e spool ]
