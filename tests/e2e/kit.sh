@@ -146,7 +146,7 @@ cp -p "$kit/spool/netstatdump.log" spool/new/ && touch -d '601 seconds ago' spoo
 ends "no dump"              2 "no listing at nowhere" "$kit/prometheus-textfile.sh" nowhere metrics/estacount.prom
 ends "comma form"           2 "not commas"            "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP,POP3]'
 ends "stale listing"        2 "more than 600 s"       "$kit/prometheus-textfile.sh" spool/new metrics/estacount.prom
-ends "older than --max-age" 2 "more than 60 s"        "$kit/prometheus-textfile.sh" --max-age 60 "$kit/spool" metrics/estacount.prom
+ends "older than --max-age" 2 "more than 100 s"       "$kit/prometheus-textfile.sh" --max-age 100 spool/new metrics/estacount.prom
 expect "leave the file as it was" [ "$(ls -A metrics)" = estacount.prom -a "$(cat metrics/estacount.prom)" = old ]
 ends "metrics"              0 ""                      "$kit/prometheus-textfile.sh" --max-age 999999999 spool/new metrics/estacount.prom '[HTTP.pop3]'
 expect "with the counts and the listing's time" [ "$(grep -v '^#' metrics/estacount.prom)" = "estacount_established_connections{service=\"pop3\"} 3
