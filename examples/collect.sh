@@ -36,8 +36,9 @@ sources=$(data_sources "$db") || exit 2
 [ "$sources" = "$services" ] ||
     fail "the service list $list sends $services, but $db holds $sources: give the list that names its data sources"
 
-# One run at a time per database: rrdtool keeps one update per second, so two
-# runs at once could both see the one sample land. A later run waits for the
+# One run at a time per database: of two runs at once, both could see the
+# one sample that landed (rrdtool drops an update that finds the file locked,
+# rrdcached one in the same second as the last). A later run waits for the
 # earlier one. flock, not rrdtool's own fcntl lock, which updates do not wait for.
 command -v flock >/dev/null || fail "flock not found (Debian: util-linux): no sample was sent"
 [ -r "$db" ] || fail "cannot read $db: no sample was sent"
@@ -49,7 +50,7 @@ note_database "$db" || fail "cannot read the last update of $db$daemon: $last_er
 now=$(date +%s)
 [ "$before" -le $((now + 1)) ] ||
     fail "the last update of $db is at $before, after now ($now): rrdtool would refuse the sample, so none was sent"
-# rrdtool refuses a second update in the same second: start in the next one.
+# rrdcached refuses a second update in the same second: start in the next one.
 while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
 
 # netstat from net-tools, not ss: estacount reads netstat's column layout;
