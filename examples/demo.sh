@@ -37,7 +37,7 @@ first=$(date +%s)
 i=0
 while [ "$i" -lt "$samples" ]; do
     note_database "$db" || fail "rrdtool could not read $db: $last_error"
-    # rrdtool keeps one update per second.
+    # One sample for each one-second step, so that the line has points.
     while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
     report=$("$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd 2>&1)
     status=$?
