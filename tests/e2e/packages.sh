@@ -74,18 +74,15 @@ if [ "$kind" = deb ]; then
     grep -v 'running with root privileges' lintian.log
 
     runs "dpkg -i" dpkg -i "$deb"
-    had_prom_dir=$([ -d "${prom%/*}" ] && echo yes)
-    trap 'dpkg -P estacount >/dev/null 2>&1; [ -n "$had_prom_dir" ] || rm -rf /var/lib/prometheus; rm -rf "$scratch"' EXIT
+    # The collector's folder, if the test makes it, goes with the test.
+    made=
+    [ -d /var/lib/prometheus ] || made=/var/lib/prometheus
+    [ -d "${prom%/*}" ] || made=${made:-${prom%/*}}
+    trap 'dpkg -P estacount >/dev/null 2>&1; rm -rf $made "$scratch"' EXIT
     version=$("$build/estacount" v; echo .)  # the built program's, whole
     check "installed: version" 0 "${version%.}" v
     check_report "installed: the example listing" "$all_four" x /usr/share/estacount/examples/spool '[POP3.SMTP.HTTP.FTP]' video
     expect "man -w" [ "$(man -w estacount)" = /usr/share/man/man1/estacount.1.gz ]
-    # An installed unit runs a program that the package installed.
-    for unit in /usr/lib/systemd/system/estacount*; do
-        [ -e "$unit" ] || continue
-        exec_path=$(sed -n 's/^ExecStart=[-@+!]*\([^ ]*\).*/\1/p' "$unit")
-        [ -z "$exec_path" ] || expect "$unit runs $exec_path" [ -x "$exec_path" ]
-    done
     expect "cron lines all commented out" [ -z "$(grep -v -e '^#' -e '^$' /etc/cron.d/estacount)" ]
     units=(/usr/lib/systemd/system/estacount-{collect,graph}.{service,timer})
     runs "units verify" systemd-analyze verify "${units[@]}"
@@ -93,7 +90,8 @@ if [ "$kind" = deb ]; then
         score=$(systemd-analyze security --offline=yes "$unit" 2>/dev/null | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
         expect "$unit rated 3.0 or lower (got '$score')" awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 3.0) }'
     done
-    # Each service's command, as its user in its environment, does its work.
+    # Each service's command, as its user in its environment, does its work
+    # (the sandbox itself needs a running systemd).
     as_unit() {
         local unit=/usr/lib/systemd/system/$1
         env $(sed -n 's/^Environment=//p' "$unit") setpriv --reuid=estacount --regid=estacount --init-groups \
@@ -110,7 +108,7 @@ if [ "$kind" = deb ]; then
     expect "the graph unit's command draws" [ "$(stat -c %U /var/lib/estacount/estacount.png 2>&1)" = estacount ]
     cat collect.log graph.log
     runs "systemctl enable" systemctl enable estacount-collect.timer estacount-graph.timer
-    [ -d "${prom%/*}" ] || mkdir -p "${prom%/*}"
+    mkdir -p "${prom%/*}"
     echo 'estacount_established_connections{service="http"} 5' >$prom
 
     runs "dpkg -r" dpkg -r estacount
