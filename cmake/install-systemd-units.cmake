@@ -7,8 +7,16 @@ if(NOT IS_ABSOLUTE "${unit_dir}")
 endif()
 set(KIT_DIR "${CMAKE_INSTALL_PREFIX}/${estacount_kit_dir}")
 set(BIN_DIR "${CMAKE_INSTALL_PREFIX}/${estacount_bin_dir}")
-configure_file("${estacount_source_dir}/examples/systemd/estacount-collect.service.in"
-               "${estacount_binary_dir}/units/estacount-collect.service" @ONLY)
+set(units "${estacount_source_dir}/examples/systemd")
+# Both services run in the same sandbox, kept in one file so that they
+# cannot drift apart.
+file(READ "${units}/sandbox.conf" UNIT_SANDBOX)
+string(STRIP "${UNIT_SANDBOX}" UNIT_SANDBOX)
+foreach(service estacount-collect.service estacount-graph.service)
+  configure_file("${units}/${service}.in" "${estacount_binary_dir}/units/${service}" @ONLY)
+endforeach()
 file(INSTALL DESTINATION "${unit_dir}" TYPE FILE FILES
      "${estacount_binary_dir}/units/estacount-collect.service"
-     "${estacount_source_dir}/examples/systemd/estacount-collect.timer")
+     "${estacount_binary_dir}/units/estacount-graph.service"
+     "${units}/estacount-collect.timer"
+     "${units}/estacount-graph.timer")

@@ -1,4 +1,5 @@
 # Packages, made with CPack from a build folder:
+#   cmake --workflow --preset deb                          (the .deb alone, in build/deb)
 #   cpack -G DEB --config build/test/CPackConfig.cmake     (the native build)
 #   cpack -G ZIP --config build/windows/CPackConfig.cmake  (the Windows build)
 
@@ -41,6 +42,15 @@ else()
   # fillrrd needs rrdtool, and collect.sh the netstat of net-tools; the
   # video mode needs neither.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rrdtool, net-tools")
+  # postinst makes the system user the units and the cron lines run as.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+  # The maintainer scripts: the user and its folders, the timers disabled
+  # on remove, and what the defaults made removed on purge; the cron lines
+  # kept as the admin edits them.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+      ${CMAKE_CURRENT_LIST_DIR}/debian/postrm ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "estacount reads a saved netstat listing and counts the connections in
 state ESTABLISHED that the local POP3 (port 110), SMTP (25), HTTP (80)
@@ -55,13 +65,14 @@ listing and collect a sample every five minutes from cron or a systemd
 timer, and draw the graph.")
   # What Debian wants beyond the installed files: a compressed manual page,
   # the copyright file, a compressed changelog, the units where systemd
-  # looks for them.
+  # looks for them, the cron lines.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-staging.cmake)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
   set(CPACK_ESTACOUNT_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog)
   set(CPACK_ESTACOUNT_COPYRIGHT ${CMAKE_CURRENT_LIST_DIR}/debian/copyright)
   set(CPACK_ESTACOUNT_MAN_DIR ${CMAKE_INSTALL_MANDIR})
   set(CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR ${ESTACOUNT_SYSTEMD_UNIT_DIR})
+  set(CPACK_ESTACOUNT_CRON_D ${CMAKE_CURRENT_LIST_DIR}/debian/cron.d)
 endif()
 
 include(CPack)

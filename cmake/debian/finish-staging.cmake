@@ -38,3 +38,9 @@ if(NOT IS_ABSOLUTE "${CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR}" AND IS_DIRECTORY ${unit
   endforeach()
   file(REMOVE_RECURSE ${units})
 endif()
+
+# The cron lines go with the package alone: they name its /usr paths, and a
+# plain install has no business in /etc.
+file(MAKE_DIRECTORY ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/etc/cron.d)
+file(COPY_FILE ${CPACK_ESTACOUNT_CRON_D} ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/etc/cron.d/estacount)
+file(CHMOD ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/etc/cron.d/estacount PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -158,11 +158,12 @@ ends "saved and written"    0 ""                      "$kit/prometheus-textfile.
 expect "from a fresh listing"  grep -q '^Proto Recv-Q' spool/new/netstatdump.log
 
 units=$prefix/share/estacount/systemd
-expect "units name the installed kit" grep -qx "ExecStart=$kit/collect.sh .*" "$units/estacount-collect.service"
+for unit in collect:collect.sh graph:draw-graph.sh; do
+    expect "unit ${unit%%:*} runs the installed kit" grep -qx "ExecStart=$kit/${unit#*:} .*" "$units/estacount-${unit%%:*}.service"
+done
 man=--man=yes
 command -v man >/dev/null || man=--man=no
-expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify "$man" \
-    "$units/estacount-collect.service" "$units/estacount-collect.timer"
+expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify "$man" "$units"/estacount-{collect,graph}.{service,timer}
 
 # readme_block NAME: the commands of the README's code block marked NAME.
 readme_block() {

@@ -2,7 +2,10 @@
 # The packages CPack makes from a build folder, checked as a user gets them.
 #   packages.sh deb BUILD CPACK   the .deb: its files and fields, lintian
 #                                 (errors fail), then dpkg -i, runs from
-#                                 /usr/bin, man -w, dpkg -r. Needs root.
+#                                 /usr/bin, man -w, the units (verify, their
+#                                 sandbox's score, a sample and a graph made
+#                                 by their commands as their user), dpkg -r
+#                                 and -P. Needs root.
 #   packages.sh zip BUILD CPACK   the Windows zip: its files, then the .exe
 #                                 run from it under wine.
 # Exits 77 (skipped) where it must not or cannot install.
@@ -11,9 +14,11 @@ kind=$1 build=$(realpath "$2") cpack=$3
 case $kind in
 deb)
     [ "$(id -u)" = 0 ] || { echo "skipped: dpkg -i needs root"; exit 77; }
-    # Someone's install is left alone.
-    if dpkg-query -W -f '${Status}' estacount 2>/dev/null | grep -q installed || [ -e /usr/bin/estacount ]; then
-        echo "skipped: estacount is installed on this machine already"
+    # Someone's install is left alone, and so is what a purge would take.
+    prom=/var/lib/prometheus/node-exporter/estacount.prom
+    if dpkg-query -W -f '${Status}' estacount 2>/dev/null | grep -q installed || [ -e /usr/bin/estacount ] ||
+        [ -e /var/lib/estacount ] || [ -e /var/spool/estacount ] || [ -e $prom ] || getent passwd estacount >/dev/null; then
+        echo "skipped: estacount is installed on this machine already, or its user or folders are there"
         exit 77
     fi
     . "$(dirname "$0")/lib.sh" /usr/bin/estacount
@@ -52,8 +57,11 @@ if [ "$kind" = deb ]; then
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's,/$,,' >files
     has files ./usr/bin/estacount ./usr/share/man/man1/estacount.1.gz \
         ./usr/share/doc/estacount/copyright ./usr/share/doc/estacount/changelog.gz \
-        ./usr/share/estacount/examples/collect.sh ./usr/share/estacount/examples/spool/netstatdump.log
-    expect "deb: all under /usr, nothing under /usr/local" [ -z "$(grep -v -e '^\./usr$' -e '^\./usr/' -e '^\./$' files; grep '^\./usr/local' files)" ]
+        ./usr/share/estacount/examples/collect.sh ./usr/share/estacount/examples/spool/netstatdump.log \
+        ./etc/cron.d/estacount ./usr/lib/systemd/system/estacount-graph.timer
+    expect "deb: no Windows files" [ -z "$(grep -e '\.cmd$' -e README-windows files)" ]
+    expect "deb: the cron lines a conffile" [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/cron.d/estacount ]
+    expect "deb: all under /usr but the cron lines, nothing under /usr/local" [ -z "$(grep -v -e '^\./usr$' -e '^\./usr/' -e '^\./$' -e '^\./etc\(/cron\.d\(/estacount\)\?\)\?$' files; grep '^\./usr/local' files)" ]
     expect "deb: units only where systemd looks" [ -z "$(grep '\.\(service\|timer\)$' files | grep -v '^\./usr/lib/systemd/system/')" ]
     expect "deb: architecture" [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ]
     expect "deb: rrdtool recommended" grep -qw rrdtool <(dpkg-deb -f "$deb" Recommends)
@@ -66,19 +74,52 @@ if [ "$kind" = deb ]; then
     grep -v 'running with root privileges' lintian.log
 
     runs "dpkg -i" dpkg -i "$deb"
-    trap 'dpkg -r estacount >/dev/null 2>&1; rm -rf "$scratch"' EXIT
+    # The collector's folder, if the test makes it, goes with the test.
+    made=
+    [ -d /var/lib/prometheus ] || made=/var/lib/prometheus
+    [ -d "${prom%/*}" ] || made=${made:-${prom%/*}}
+    trap 'dpkg -P estacount >/dev/null 2>&1; rm -rf $made "$scratch"' EXIT
     version=$("$build/estacount" v; echo .)  # the built program's, whole
     check "installed: version" 0 "${version%.}" v
     check_report "installed: the example listing" "$all_four" x /usr/share/estacount/examples/spool '[POP3.SMTP.HTTP.FTP]' video
     expect "man -w" [ "$(man -w estacount)" = /usr/share/man/man1/estacount.1.gz ]
-    # An installed unit runs a program that the package installed.
-    for unit in /usr/lib/systemd/system/estacount*; do
-        [ -e "$unit" ] || continue
-        exec_path=$(sed -n 's/^ExecStart=[-@+!]*\([^ ]*\).*/\1/p' "$unit")
-        [ -z "$exec_path" ] || expect "$unit runs $exec_path" [ -x "$exec_path" ]
+    expect "cron lines all commented out" [ -z "$(grep -v -e '^#' -e '^$' /etc/cron.d/estacount)" ]
+    units=(/usr/lib/systemd/system/estacount-{collect,graph}.{service,timer})
+    runs "units verify" systemd-analyze verify "${units[@]}"
+    for unit in /usr/lib/systemd/system/estacount-*.service; do
+        score=$(systemd-analyze security --offline=yes "$unit" 2>/dev/null | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+        expect "$unit rated 3.0 or lower (got '$score')" awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 3.0) }'
     done
+    # Each service's command, as its user in its environment, does its work
+    # (the sandbox itself needs a running systemd).
+    as_unit() {
+        local unit=/usr/lib/systemd/system/$1
+        env $(sed -n 's/^Environment=//p' "$unit") setpriv --reuid=estacount --regid=estacount --init-groups \
+            sh -c "$(sed -n 's/^ExecStart=//p' "$unit")"
+    }
+    db=/var/lib/estacount/estacount.rrd
+    runuser -u estacount -- /usr/share/estacount/examples/create-database.sh $db
+    as_unit estacount-collect.service >collect.log 2>&1
+    # rrdtool may still be writing when an old collect.sh has returned.
+    landed() { rrdtool lastupdate $db | grep -qE '^[0-9]+: [0-9]+ [0-9]+ [0-9]+ [0-9]+$'; }
+    for _ in {1..50}; do landed && break; sleep 0.1; done
+    expect "the collect unit's command lands a sample" landed
+    as_unit estacount-graph.service >graph.log 2>&1
+    expect "the graph unit's command draws" [ "$(stat -c %U /var/lib/estacount/estacount.png 2>&1)" = estacount ]
+    cat collect.log graph.log
+    runs "systemctl enable" systemctl enable estacount-collect.timer estacount-graph.timer
+    mkdir -p "${prom%/*}"
+    echo 'estacount_established_connections{service="http"} 5' >$prom
+
     runs "dpkg -r" dpkg -r estacount
     expect "dpkg -r: nothing left" test ! -e /usr/bin/estacount -a ! -e /usr/share/estacount
+    expect "dpkg -r: no unit link left" [ -z "$(find /etc/systemd -name 'estacount*')" ]
+    expect "dpkg -r: the database kept" test -f $db
+    runs "dpkg -P" dpkg -P estacount
+    for gone in /var/lib/estacount /var/spool/estacount $prom /etc/cron.d/estacount; do
+        expect "dpkg -P: no $gone" test ! -e $gone
+    done
+    expect "dpkg -P: no user estacount" [ -z "$(getent passwd estacount)" ]
 else
     mkdir unpacked
     (cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
