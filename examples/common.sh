@@ -1,5 +1,7 @@
 # common.sh: sourced by the kit's scripts, so that they all read a service
-# LIST and a database path as estacount does. POSIX sh.
+# LIST and a database path as estacount does, save a listing with the same
+# checks, confirm a sample the same way, and fail with one line. POSIX sh,
+# with GNU stat and mv -T (Debian's coreutils).
 
 # say MESSAGE: MESSAGE on stderr as one line, whatever rrdtool or another
 # tool put into it, so that a failure is one line in cron's mail or the journal.
