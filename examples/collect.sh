@@ -1,19 +1,22 @@
 #!/bin/sh
 # collect.sh DB SPOOL [LIST]: saves a fresh netstat listing as
-# SPOOL/netstatdump.log and has estacount add its counts to the database DB
+# SPOOL/netstatdump.log, has estacount add its counts to the database DB
 # made by create-database.sh with the same LIST (default
-# [POP3.SMTP.HTTP.FTP]). Meant for cron or the systemd timer, every five
-# minutes; ESTACOUNT=/path/to/estacount when it is not on PATH.
+# [POP3.SMTP.HTTP.FTP]), and waits until the sample shows in DB. Meant for
+# cron or the systemd timer, every five minutes; ESTACOUNT=/path/to/estacount
+# when it is not on PATH. Needs rrdtool, netstat (net-tools) and flock
+# (util-linux).
 #
-# Exit status: estacount's own. 1 when it started the update (the success of
-# a fillrrd run: the systemd unit lists it in SuccessExitStatus), 255 (its -1)
-# when it refused, with its message on standard output. 2 when collect.sh
-# refused before running netstat (a LIST not in the dot form or selecting
-# nothing, a LIST that does not name the database's data sources in order, a
-# missing database, a path estacount refuses) or could not save the listing:
-# its message is on stderr and no sample was sent. estacount does not wait
-# for rrdtool, so 1 does not prove the sample landed: "rrdtool lastupdate DB"
-# shows the last one that did.
+# Exit status: 0 when the sample landed: "rrdtool lastupdate DB" (through
+# rrdcached when RRDCACHED_ADDRESS is set) shows a later update than just
+# before the run. 2 otherwise, with one line on stderr saying why: refused
+# before anything was sent (a LIST not in the dot form, selecting nothing or
+# not naming the database's data sources in order, a missing database, a path
+# estacount refuses, a database or daemon that cannot be read, a listing that
+# could not be saved whole, estacount's own refusal), or "the sample did not
+# land" when the update was started but never showed within five seconds.
+# estacount does not wait for rrdtool; this script does, so a supervisor that
+# kills what is left when it exits (systemd's cgroup) loses nothing.
 . "$(dirname "$0")/common.sh"
 trap 'exit 2' HUP INT TERM
 
@@ -33,20 +36,41 @@ sources=$(data_sources "$db") || exit 2
 [ "$sources" = "$services" ] ||
     fail "the service list $list sends $services, but $db holds $sources: give the list that names its data sources"
 
-# netstat from net-tools, not ss: estacount reads netstat's column layout;
-# -W keeps long addresses whole. Written aside in the spool folder and renamed
-# into place, so a run never reads a half-written listing. If netstat fails,
-# the old dump stays and nothing is sent: the graph shows a gap rather than a
-# repeated sample.
-command -v netstat >/dev/null || fail "netstat not found (Debian: apt-get install net-tools)"
-mkdir -p "$spool" || fail "cannot make the spool folder $spool"
-tmp=$(mktemp "$spool/.netstatdump.XXXXXX") || fail "cannot write in the spool folder $spool"
-trap 'rm -f "$tmp"' EXIT
-netstat -tanW >"$tmp" || fail "netstat failed: no sample was sent"
-chmod 644 "$tmp"  # mktemp's 0600 would hide from others what netstat shows anyone
-mv -f "$tmp" "$spool/netstatdump.log" || fail "cannot rename the listing into $spool/netstatdump.log"
+# One run at a time per database: of two runs at once, both could see the
+# one sample that landed (rrdtool drops an update that finds the file locked,
+# rrdcached one in the same second as the last). A later run waits for the
+# earlier one. flock, not rrdtool's own fcntl lock, which updates do not wait for.
+command -v flock >/dev/null || fail "flock not found (Debian: util-linux): no sample was sent"
+[ -r "$db" ] || fail "cannot read $db: no sample was sent"
+exec 9<"$db"
+flock -w 30 9 || fail "another run still held $db after 30 s: no sample was sent"
 
-"$estacount" "$db" "$spool" "$list" fillrrd
+daemon=${RRDCACHED_ADDRESS:+ through rrdcached at $RRDCACHED_ADDRESS}
+note_database "$db" || fail "cannot read the last update of $db$daemon: $last_error: no sample was sent"
+now=$(date +%s)
+[ "$before" -le $((now + 1)) ] ||
+    fail "the last update of $db is at $before, after now ($now): rrdtool would refuse the sample, so none was sent"
+# rrdcached refuses a second update in the same second: start in the next one.
+while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
+
+# netstat from net-tools, not ss: estacount reads netstat's column layout;
+# -W keeps long addresses whole. If the listing cannot be saved whole, the old
+# one stays and nothing is sent: the graph shows a gap, not a false sample.
+save_listing "$spool" || exit 2
+
+# estacount's own messages (on stdout and stderr) go into the one line.
+report=$("$estacount" "$db" "$spool" "$list" fillrrd 2>&1 9<&-)
 status=$?
-[ "$status" -eq 1 ] || echo "$0: estacount exited with status $status: no sample was sent" >&2
-exit "$status"
+[ "$status" -eq 1 ] || fail "estacount exited with status $status: ${report:-no message}: no sample was sent"
+
+wait_for_sample "$db" && exit 0
+why="the last update stayed at $before"
+[ -z "$last_error" ] || why="the last update cannot be read: $last_error"
+writable=writable
+[ -w "$db" ] || writable="not writable"
+why="$why; $db is $writable by $(id -un)"
+if [ -n "$daemon" ]; then
+    answer=$(rrdtool info "$db" 2>&1 >/dev/null)
+    why="$why; rrdcached at $RRDCACHED_ADDRESS ${answer:-answers}"
+fi
+fail "the sample did not land in $db within 5 s: $why"

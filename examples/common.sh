@@ -1,10 +1,19 @@
 # common.sh: sourced by the kit's scripts, so that they all read a service
-# LIST and a database path as estacount does. POSIX sh.
+# LIST and a database path as estacount does, save a listing with the same
+# checks, confirm a sample the same way, and fail with one line. POSIX sh,
+# with GNU stat and mv -T (Debian's coreutils).
 
-# fail MESSAGE: MESSAGE on stderr, then exit 2 (the kit's own refusal, which
-# no caller can take for estacount's 1).
+# say MESSAGE: MESSAGE on stderr as one line, whatever rrdtool or another
+# tool put into it, so that a failure is one line in cron's mail or the journal.
+say() {
+    printf '%s: %s\n' "$0" "$(printf '%s' "$*" | tr -s '\n' ' ')" >&2
+}
+
+# fail MESSAGE: say MESSAGE, then exit 2. Every script of the kit exits 0 only
+# when its work is done, and 2 otherwise; never 1, which is estacount's own
+# success and would read as a success to a caller still written for it.
 fail() {
-    echo "$0: $*" >&2
+    say "$@"
     exit 2
 }
 
@@ -83,4 +92,75 @@ data_sources() {
     }
     echo $(printf '%s\n' "$_info" |
         sed -n 's/^ds\[\([^]]*\)\]\.index = \([0-9]*\)$/\2 \1/p' | sort -n | cut -d' ' -f2)
+}
+
+# save_listing SPOOL: saves netstat -tanW as SPOOL/netstatdump.log; returns 1
+# with one line on stderr, the old listing kept, when the new one is not whole.
+# netstat ignores write errors (netstat -tanW >/dev/full exits 0), so its
+# output goes through cat, whose status tells a full disk; and a listing
+# without netstat's header line is no listing (it would count as all zeros).
+save_listing() {
+    command -v netstat >/dev/null || {
+        say "netstat not found (Debian: apt-get install net-tools): no listing was saved"
+        return 1
+    }
+    _err=$(mkdir -p "$1" 2>&1) || { say "cannot make the spool folder $1: $_err"; return 1; }
+    _listing=$(netstat -tanW 2>/dev/null) || {
+        say "netstat -tanW failed with status $?: the old listing is kept"
+        return 1
+    }
+    case $_listing in
+    *'Proto Recv-Q Send-Q Local Address'*) ;;
+    *)
+        say "netstat -tanW printed no connection table: the old listing is kept"
+        return 1
+        ;;
+    esac
+    # A name no file has yet, created by the shell with noclobber (O_EXCL): a
+    # symlink planted under it by whoever may write in SPOOL is refused, not
+    # followed; mv -T then replaces a symlink at netstatdump.log itself.
+    _tmp=$(mktemp -u "$1/.netstatdump.XXXXXX") || { say "cannot name a file in $1"; return 1; }
+    _err=$( (set -C && printf '%s\n' "$_listing" | cat >"$_tmp") 2>&1) && chmod 644 "$_tmp" &&
+        _err=$(mv -fT "$_tmp" "$1/netstatdump.log" 2>&1) || {
+        rm -f "$_tmp"
+        say "cannot save the listing in $1: $_err: the old listing is kept"
+        return 1
+    }
+}
+
+# read_last_update DB: sets $last to the time of DB's last update, asking
+# rrdcached (which writes what it holds first) when RRDCACHED_ADDRESS is set;
+# returns 1 with rrdtool's words in $last_error.
+read_last_update() {
+    _out=$(rrdtool lastupdate "$1" 2>&1) || {
+        last_error=$(printf '%s\n' "$_out" | grep '^ERROR') || last_error=$_out
+        return 1
+    }
+    last=$(printf '%s\n' "$_out" | sed -n 's/^\([0-9][0-9]*\):.*/\1/p')
+    [ -n "$last" ] || { last_error="rrdtool lastupdate printed no time"; return 1; }
+}
+
+# note_database DB: sets $before (the last update) and $stamp (the file's
+# change time) for wait_for_sample; returns 1 as read_last_update does.
+note_database() {
+    stamp=$(stat -c %y "$1") && read_last_update "$1" && before=$last
+}
+
+# wait_for_sample DB: waits, five seconds at most, until DB's last update is
+# later than $before; when it never is, $last_error tells whether the last
+# read failed. rrdtool reads under a lock, and an update that finds the
+# file locked is dropped: without rrdcached, read only once the file has
+# changed, when the update holds its lock or is done with it. A read that
+# finds the lock taken fails, and counts as "not yet".
+wait_for_sample() {
+    _tries=0
+    while [ "$_tries" -lt 50 ]; do
+        if [ -n "${RRDCACHED_ADDRESS:-}" ] || [ "$(stat -c %y "$1")" != "$stamp" ]; then
+            read_last_update "$1" && [ "$last" -gt "$before" ] && return 0
+        fi
+        sleep 0.1
+        _tries=$((_tries + 1))
+    done
+    last_error=
+    read_last_update "$1" && [ "$last" -gt "$before" ]
 }

@@ -4,7 +4,8 @@
 # source for each service LIST selects (default [POP3.SMTP.HTTP.FTP]),
 # named pop3, smtp, http, ftp and kept in that order, as the update carries
 # the values by position. Makes DB's folder if needed; never overwrites.
-# Exit status: 0 when the database was made, 2 when refused, else rrdtool's.
+# Exit status: 0 when the database was made; 2 otherwise, with one line on
+# stderr saying why.
 . "$(dirname "$0")/common.sh"
 
 [ $# -ge 1 ] && [ $# -le 2 ] || fail "usage: $0 DB [LIST]"
@@ -13,7 +14,7 @@ list=${2:-[POP3.SMTP.HTTP.FTP]}
 check_database_path "$db" || exit 2
 services_in "$list" || exit 2
 [ ! -e "$db" ] || fail "$db already exists: remove it first to start again"
-mkdir -p "$(dirname "$db")" || fail "cannot make the folder of $db"
+err=$(mkdir -p "$(dirname "$db")" 2>&1) || fail "cannot make the folder of $db: $err"
 
 # GAUGE because each value is how many connections are open at that moment.
 # Step 300 s for a run every five minutes; heartbeat 600 s so that one missed
@@ -26,6 +27,7 @@ done
 #   1 step   x 288 = a day of 5-minute points
 #   12 steps x 744 = a month (31 days) of 1-hour points
 #   288 steps x 366 = a year of 1-day points
-exec rrdtool create "$db" --no-overwrite --step 300 "$@" \
+err=$(rrdtool create "$db" --no-overwrite --step 300 "$@" \
     RRA:AVERAGE:0.5:1:288 RRA:AVERAGE:0.5:12:744 RRA:AVERAGE:0.5:288:366 \
-    RRA:MAX:0.5:1:288 RRA:MAX:0.5:12:744 RRA:MAX:0.5:288:366
+    RRA:MAX:0.5:1:288 RRA:MAX:0.5:12:744 RRA:MAX:0.5:288:366 2>&1) ||
+    fail "rrdtool could not create $db: $err"

@@ -4,6 +4,8 @@
 # and draws it. Runs BUILD_DIR/estacount when given a build folder, else
 # estacount on PATH. Everything goes into a new folder of its own (mktemp -d),
 # which it leaves for you to look at and remove; it deletes nothing else.
+# Exit status: 0 when the graph was drawn; 2 otherwise, with one line on
+# stderr saying why.
 . "$(dirname "$0")/common.sh"
 
 [ $# -le 1 ] || fail "usage: $0 [BUILD_DIR]"
@@ -26,37 +28,27 @@ check_database_path "$db" || fail "set TMPDIR to a folder whose path estacount a
 
 # A 1-second step instead of the real five minutes, so samples a second apart
 # make a line; the start is just behind now so the first sample counts too.
-rrdtool create "$db" --step 1 --start now-2s \
+err=$(rrdtool create "$db" --step 1 --start now-2s \
     DS:pop3:GAUGE:5:0:U DS:smtp:GAUGE:5:0:U DS:http:GAUGE:5:0:U DS:ftp:GAUGE:5:0:U \
-    RRA:AVERAGE:0.5:1:300 RRA:MAX:0.5:1:300 || fail "rrdtool could not create $db"
+    RRA:AVERAGE:0.5:1:300 RRA:MAX:0.5:1:300 2>&1) || fail "rrdtool could not create $db: $err"
+unset RRDCACHED_ADDRESS  # the scratch database is no daemon's
 
-# Every rrdtool command locks the file, and an update that finds it locked is
-# dropped unseen: so poll gently, and a read that loses the race is a "not yet".
-last_update() {
-    rrdtool info "$db" 2>/dev/null | sed -n 's/^last_update = //p'
-}
-
+first=$(date +%s)
 i=0
 while [ "$i" -lt "$samples" ]; do
-    before=$(last_update)
-    "$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd
+    note_database "$db" || fail "rrdtool could not read $db: $last_error"
+    # One sample for each one-second step, so that the line has points.
+    while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
+    report=$("$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd 2>&1)
     status=$?
-    [ "$status" -eq 1 ] || fail "estacount exited with status $status"
-    # estacount does not wait for rrdtool: wait (5 s at most) for the sample
-    # before the next run, which must come at least a second later anyway.
-    tries=0
-    now=$before
-    while [ -z "$now" ] || [ "$now" = "$before" ]; do
-        tries=$((tries + 1))
-        [ "$tries" -le 25 ] || fail "sample $((i + 1)) never reached $db"
-        sleep 0.2
-        now=$(last_update)
-    done
+    [ "$status" -eq 1 ] || fail "estacount exited with status $status: $report"
+    # estacount does not wait for rrdtool: wait for the sample.
+    wait_for_sample "$db" || fail "sample $((i + 1)) never reached $db"
     i=$((i + 1))
-    [ "$i" -eq "$samples" ] || sleep 1
 done
 
 rrdtool lastupdate "$db" || fail "rrdtool could not read $db"
-"$here/draw-graph.sh" "$db" "$demo/estacount.png" end-60s || fail "the graph could not be drawn"
+# From the second before the first sample, whose step it closes, to now.
+"$here/draw-graph.sh" "$db" "$demo/estacount.png" $((first - 1)) || exit 2
 trap - EXIT
 echo "graph: $demo/estacount.png (remove $demo when done)"

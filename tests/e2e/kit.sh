@@ -51,32 +51,82 @@ expect "in table order"        [ "$(sources db/two.rrd)" = "pop3 http " ]
 two='[http.POP3]'
 ends "list not the sources" 2 "but db/two.rrd holds pop3 http" "$kit/collect.sh" db/two.rrd spool
 ends "comma form"           2 "not commas"            "$kit/collect.sh" db/two.rrd spool '[HTTP,POP3]'
-ends "nothing selected"     2 "selects nothing"       "$kit/collect.sh" db/two.rrd spool '[]'
 ends "missing database"     2 "no database at no.rrd" "$kit/collect.sh" no.rrd spool "$two"
-ends "space in the path"    2 "holds a space"         "$kit/collect.sh" 'my stats.rrd' spool "$two"
 ends "leading -"            2 "begins with -"         "$kit/collect.sh" -db/two.rrd spool "$two"
 ends "not a database"       2 "taken.rrd"             "$kit/collect.sh" taken.rrd spool '[POP3]'
 expect "all before netstat"    [ ! -e spool ]
 printf '#!/bin/sh\nexit 255\n' >refuser && chmod +x refuser
-ESTACOUNT=$scratch/refuser ends "estacount's status" 255 "status 255" "$kit/collect.sh" db/two.rrd spool "$two"
-created=$(last_time db/two.rrd)
-ends "first sample"         1 ""                      "$kit/collect.sh" db/two.rrd spool/new "$two"
-first() { [ "$(last_time db/two.rrd)" != "$created" ]; }
-expect "lands"                 wait_for first
-sleep 1
-then=$(last_time db/two.rrd)
-ends "second sample"        1 ""                      "$kit/collect.sh" db/two.rrd spool/new "$two"
-second() { [ "$(last_time db/two.rrd)" != "$then" ]; }
-expect "lands too"             wait_for second
+ESTACOUNT=$scratch/refuser ends "estacount's status" 2 "status 255" "$kit/collect.sh" db/two.rrd spool "$two"
+# Status 0 means the sample is there already: read at once, no waiting.
+for run in first second; do
+    then=$(last_time db/two.rrd)
+    ends "$run sample"      0 ""                      "$kit/collect.sh" db/two.rrd spool/new "$two"
+    expect "$run sample lands"  [ "$(last_time db/two.rrd)" -gt "$then" ]
+done
 expect "with two counts"       [ -n "$(rrdtool lastupdate db/two.rrd | grep -E '^[0-9]+: [0-9]+ [0-9]+$')" ]
 expect "the listing in place, nothing aside" [ "$(ls -A spool/new)" = netstatdump.log ]
 expect "from netstat"          grep -q '^Proto Recv-Q' spool/new/netstatdump.log
+mkdir target && ln -sfT ../../target spool/new/netstatdump.log
+ends "listing over a symlink to a folder" 0 ""  "$kit/collect.sh" db/two.rrd spool/new "$two"
+expect "replaces the link, not into the folder" [ -z "$(ls -A target)" -a ! -L spool/new/netstatdump.log ]
+
+# Every sample that is lost says so, and none is recorded. Of two runs at
+# once, the second must wait until the first one's sample has landed, or
+# both may take that one sample for their own: a stand-in rrdtool on PATH
+# notes when each update starts and lets 0.3 s pass before it.
+mkdir stand-in counter && printf '#!/bin/sh\nexit 0\n' >stand-in/netstat
+printf '#!/bin/sh\n[ "$1" != update ] || { date +%%s.%%N >>%s/updates; sleep 0.3; }\nexec %s "$@"\n' "$scratch" "$(command -v rrdtool)" >counter/rrdtool
+chmod +x stand-in/netstat counter/rrdtool
+two_at_once() { "$kit/collect.sh" db/two.rrd spool "$two" & "$kit/collect.sh" db/two.rrd spool "$two"; echo $? >statuses; wait $!; echo $? >>statuses; }
+PATH=$scratch/counter:$PATH two_at_once
+expect "two runs at once: both land" [ "$(cat statuses)" = $'0\n0' ]
+expect "one after the other" awk 'NR == 2 { gap = $1 - first } { first = $1 } END { exit NR != 2 || gap < 0.3 }' updates
+echo old >spool/new/netstatdump.log
+then=$(last_time db/two.rrd)
+RRDCACHED_ADDRESS=unix:$scratch/dead.sock ends "dead socket" 2 "Unable to connect to rrdcached" "$kit/collect.sh" db/two.rrd spool/new "$two"
+PATH=$scratch/stand-in:$PATH ends "netstat prints nothing" 2 "no connection table" "$kit/collect.sh" db/two.rrd spool/new "$two"
+expect "old listing kept"      [ "$(cat spool/new/netstatdump.log)" = old ]
+# read_only FILE COMMAND...: COMMAND sees FILE on a read-only bind mount.
+read_only() { unshare -m sh -c 'mount --bind -o ro "$0" "$0" && exec "$@"' "$@"; }
+# full_spool DIR COMMAND...: COMMAND sees DIR as a full disk holding an old
+# listing, which is printed afterwards.
+full_spool() {
+    unshare -m sh -c 'mount -t tmpfs -o size=16k full "$0" && echo old >"$0/netstatdump.log" &&
+        { cat /dev/zero >"$0/fill" 2>/dev/null; "$@"; s=$?; cat "$0/netstatdump.log"; exit $s; }' "$@"
+}
+unit=$prefix/share/estacount/systemd/estacount-collect.service
+if [ "$(id -u)" = 0 ]; then
+    ends "read-only database"   2 "did not land in db/two.rrd within 5 s: the last update stayed" read_only db/two.rrd "$kit/collect.sh" db/two.rrd spool "$two"
+    expect "says it is read-only" grep -q "not writable by root" .err
+    mkdir spool/full && ends "full spool" 2 "No space left on device" full_spool spool/full "$kit/collect.sh" db/two.rrd spool/full "$two"
+    expect "old listing kept on the full disk" [ "$(cat .out)" = old ]
+    # The unit's command as installed, its /var folders swapped for scratch
+    # ones, in a PID namespace whose first process, once the command exits
+    # (a blocking wait), kills all that is left, as systemd's cgroup kill does.
+    read -ra exec_start <<<"$(sed -n 's/^ExecStart=[-@:+!]*//p' "$unit" | sed -e "s|/var/|$scratch/var/|g")"
+    read -ra unit_env <<<"$(sed -n 's/^Environment=//p' "$unit")"
+    killed_at_exit() {
+        unshare --fork --pid --mount-proc env "${unit_env[@]}" sh -c '"$@"; s=$?; kill -TERM -1 2>/dev/null; kill -CONT -1 2>/dev/null; exit $s' sh "${exec_start[@]}"
+    }
+    "$kit/create-database.sh" "${exec_start[1]}" "${exec_start[@]:3:1}"
+    for run in 1 2 3 4 5; do
+        unit_then=$(last_time "${exec_start[1]}")
+        ends "unit killed at exit, run $run" 0 "" killed_at_exit
+        expect "unit run $run leaves its sample" [ "$(last_time "${exec_start[1]}")" -gt "$unit_then" ]
+    done
+else
+    echo "SKIP: read-only database, full spool, unit killed at exit: run as root to test them"
+fi
+expect "no sample from the lost runs" [ "$(last_time db/two.rrd)" = "$then" ]
 
 rrdtool create other.rrd DS:a:GAUGE:600:0:U RRA:AVERAGE:0.5:1:10
 ends "missing database"     2 "no database"           "$kit/draw-graph.sh" no.rrd g.png
 ends "no known source"      2 "holds none of"         "$kit/draw-graph.sh" other.rrd g.png
 ends "drawn"                0 ""                      "$kit/draw-graph.sh" db/two.rrd www/graphs/two.png end-1h
 expect "as a PNG"              is_png www/graphs/two.png
+echo mine >victim && ln -s ../../victim www/graphs/link.png
+ends "drawn over a symlink" 0 ""                      "$kit/draw-graph.sh" db/two.rrd www/graphs/link.png end-1h
+expect "replaces the link, leaves the file" [ "$(cat victim)" = mine ] && is_png www/graphs/link.png
 
 # The user's folder, holding a program to run and a demo/ of their own.
 mkdir -p user/demo && cp "$program" user/estacount && echo mine >user/demo/notes.txt
@@ -92,14 +142,20 @@ for png in $graphs; do expect "each a PNG" is_png "$png"; done
 ends "no program there"     2 "no program at"         "$kit/demo.sh" "$scratch/nowhere"
 
 mkdir metrics && echo old >metrics/estacount.prom
-ends "no dump"              255 "Can't find netstat"  "$kit/prometheus-textfile.sh" nowhere metrics/estacount.prom
+cp -p "$kit/spool/netstatdump.log" spool/new/ && touch -d '601 seconds ago' spool/new/netstatdump.log
+ends "no dump"              2 "no listing at nowhere" "$kit/prometheus-textfile.sh" nowhere metrics/estacount.prom
 ends "comma form"           2 "not commas"            "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP,POP3]'
+ends "stale listing"        2 "more than 600 s"       "$kit/prometheus-textfile.sh" spool/new metrics/estacount.prom
+ends "older than --max-age" 2 "more than 100 s"       "$kit/prometheus-textfile.sh" --max-age 100 spool/new metrics/estacount.prom
 expect "leave the file as it was" [ "$(ls -A metrics)" = estacount.prom -a "$(cat metrics/estacount.prom)" = old ]
-ends "metrics"              1 ""                      "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP.pop3]'
-expect "with the counts"       [ "$(grep -v '^#' metrics/estacount.prom)" = 'estacount_established_connections{service="pop3"} 3
-estacount_established_connections{service="http"} 5' ]
+ends "metrics"              0 ""                      "$kit/prometheus-textfile.sh" --max-age 999999999 spool/new metrics/estacount.prom '[HTTP.pop3]'
+expect "with the counts and the listing's time" [ "$(grep -v '^#' metrics/estacount.prom)" = "estacount_established_connections{service=\"pop3\"} 3
+estacount_established_connections{service=\"http\"} 5
+estacount_listing_timestamp_seconds $(stat -c %Y spool/new/netstatdump.log)" ]
 expect "that promtool accepts" promtool check metrics <metrics/estacount.prom
 expect "and nothing aside"     [ "$(ls -A metrics)" = estacount.prom ]
+ends "saved and written"    0 ""                      "$kit/prometheus-textfile.sh" --save spool/new metrics/estacount.prom
+expect "from a fresh listing"  grep -q '^Proto Recv-Q' spool/new/netstatdump.log
 
 units=$prefix/share/estacount/systemd
 for unit in collect:collect.sh graph:draw-graph.sh; do
@@ -146,6 +202,10 @@ else
     run_block "rrdcached packaged" -e "s|/var/lib/rrdcached/db/estacount.rrd|$db|g" \
         -e "s|/var/spool/estacount|$scratch/spool-packaged|g"
     rrdtool flushcached --daemon unix:/var/run/rrdcached.sock "$db" 2>/dev/null
+    then=$(last_time db/two.rrd)
+    RRDCACHED_ADDRESS=unix:/var/run/rrdcached.sock ends "outside the packaged daemon's folder" 2 \
+        "rrdcached at unix:/var/run/rrdcached.sock" "$kit/collect.sh" db/two.rrd spool "$two"
+    expect "and no sample there" [ "$(last_time db/two.rrd)" = "$then" ]
     rm -f "$db"
     if [ -z "$had_daemon" ] && [ -f /var/run/rrdcached.pid ]; then
         pid=$(cat /var/run/rrdcached.pid)
