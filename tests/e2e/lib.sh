@@ -73,6 +73,9 @@ check_report() {
     check "$name" 1 "$want"$'\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' "$@"
 }
 
+# shown TEXT: TEXT as the program's stderr shows a word, control bytes as \xHH.
+shown() { printf '%s' "$1" | perl -pe 's/([\x00-\x1f\x7f])/sprintf("\\x%02X", ord $1)/ge'; }
+
 # dump FOLDER [TEXT]: TEXT (or stdin), byte for byte, as FOLDER/netstatdump.log.
 dump() {
     mkdir -p "$1"
