@@ -82,7 +82,7 @@ launch_result start_hidden_command(const std::string &command, std::string &fail
     return fake.launch;
 }
 
-// Asked only after a refusal of `path`, which in memory is always absent.
+// The fake has no reasons of its own to give: one fixed text.
 std::string unreadable_file_reason(const char *path)
 {
     if (path == nullptr)
