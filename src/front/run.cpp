@@ -59,6 +59,8 @@ std::string shown(std::string_view word)
 }
 
 // One line on standard error, written at once: "estacount: " and `text`.
+// Written before the refusal's own text, which may lack a final line feed,
+// so that on a shared terminal neither message runs into the other.
 void tell(const std::string &text)
 {
     const std::string line = "estacount: " + text + "\n";
@@ -72,11 +74,11 @@ void tell_about(std::string_view path, std::string_view why)
 
 int refuse_for_interpreter(const char *rrd_path)
 {
+    tell_about(rrd_path, "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) "
+                         "or a control character");
     std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
                 "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
                 rrd_path);
-    tell_about(rrd_path, "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) "
-                         "or a control character");
     return -1;
 }
 
@@ -152,8 +154,8 @@ int run_command_line(int argc, char **argv)
     if (run.mode == run_mode::fillrrd) {
         run.rrd_path = argv[1];
         if (!check_database(argv[1])) {
-            std::printf("\nimpossible to find the rrd choosen at [%s]\n", argv[1]);
             tell_about(argv[1], unreadable_file_reason(argv[1]));
+            std::printf("\nimpossible to find the rrd choosen at [%s]\n", argv[1]);
             return -1;
         }
     }
@@ -171,9 +173,9 @@ int run_command_line(int argc, char **argv)
     case read_result::done:
         break;
     case read_result::not_opened: {
-        std::fputs("\nCan't find netstat output file", stdout);
         const std::string path = dump_path(run.spool_dir);
         tell_about(path, unreadable_file_reason(path.c_str()));
+        std::fputs("\nCan't find netstat output file", stdout);
         return -1;
     }
     case read_result::short_read:
@@ -204,17 +206,17 @@ int run_command_line(int argc, char **argv)
     case database_path_problem::none:
         break;
     case database_path_problem::space:
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
         tell_about(argv[1], "rrdtool would take a path with a space as several words");
+        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
         return -1;
     case database_path_problem::leading_dash:
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
         tell_about(argv[1], "rrdtool would take a path that begins with - as an option");
+        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
         return -1;
     case database_path_problem::control_character:
+        tell_about(argv[1], "a control character in the path could break rrdtool's command");
         std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a control character\n",
                     argv[1]);
-        tell_about(argv[1], "a control character in the path could break rrdtool's command");
         return -1;
     }
     std::string failure;
@@ -222,8 +224,8 @@ int run_command_line(int argc, char **argv)
     case launch_result::started:
         return 1;
     case launch_result::not_started:
-        std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
         tell(shown(failure));
+        std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
         return -1;
     case launch_result::refused:
         return refuse_for_interpreter(argv[1]);
