@@ -23,17 +23,12 @@ w='estacount: warning:'
 none='selects no service: no count is delivered'
 
 check "no argument"            0   "$usage[SMTP.POP3.HTTP.FTP]$services$usage_end"
-check "?"                      0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '?'
-check "help"                   0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" help a b c
-check "HELP"                   0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" HELP
-check "V before the count"     0   "$version" V a b c
-check "v"                      0   "$version" v
+# Keywords alone, and before the word count: "V a b c" prints the version.
+for word in '?' help HELP --help -h; do for more in '' a; do check "$word $more" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" "$word" ${more:+a b c}; done; done
+for word in V v --version; do for more in '' a; do check "$word $more" 0 "$version" "$word" ${more:+a b c}; done; done
 check "Help is no keyword"     255 "$wrong_use" Help
-check "--help before the count" 0  "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" --help a b c
-check "-h"                     0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" -h
-check "--version"              0   "$version" --version a b c
-if [ -n "$wine" ]; then check "/? on Windows" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '/?'
-else check "/? is no keyword here" 255 "$wrong_use" '/?'; fi
+# A Windows user's help switch; elsewhere a path.
+if [ -n "$wine" ]; then check "/?" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '/?'; else check "/?" 255 "$wrong_use" '/?'; fi
 check "three arguments"        255 "$wrong_use" db.rrd spool '[POP3]'
 
 # Text that never reached standard output (a full disk, a closed descriptor)
