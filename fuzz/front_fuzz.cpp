@@ -37,6 +37,7 @@
 #include "counting/scan.h"
 #include "front/run.h"
 #include "front/service_list.h"
+#include "platform/console.h"
 #include "platform_fake.h"
 
 namespace {
@@ -190,7 +191,25 @@ bool is_keyword_first(const std::vector<std::string> &words)
     if (words.empty())
         return true;
     const std::string &first = words[0];
-    return first == "v" || first == "V" || first == "?" || first == "help" || first == "HELP";
+    return first == "v" || first == "V" || first == "?" || first == "help" || first == "HELP" ||
+           first == "--version" || first == "--help" || first == "-h" ||
+           (slash_question_asks_help && first == "/?");
+}
+
+// Standard error holds whole lines, each "estacount: " and one message with
+// no control byte in it, however hostile the words it quotes.
+bool is_lines_for_a_person(std::string_view text)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (end == std::string_view::npos || !text.starts_with("estacount: "))
+            return false;
+        for (const char c : text.substr(0, end))
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                return false;
+        text.remove_prefix(end + 1);
+    }
+    return true;
 }
 
 // Aborts unless the run's status, output and requests to the system are
@@ -199,7 +218,7 @@ void check_run(const std::vector<std::string> &words, const fake_world &world, i
 {
     if (status != 0 && status != 1 && status != -1)
         std::abort();
-    if (!standard_error.bytes.empty() || standard_error.refused)
+    if (!is_lines_for_a_person(standard_error.bytes) || standard_error.refused)
         std::abort();
     // Keywords come first; a usage or version run touches nothing, and fails
     // only when its text did not reach standard output.

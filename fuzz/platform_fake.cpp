@@ -73,9 +73,19 @@ bool interpreter_would_act_on(std::string_view command)
 }
 
 // Records the command and answers as the world says; nothing runs.
-launch_result start_hidden_command(const std::string &command)
+launch_result start_hidden_command(const std::string &command, std::string &failure)
 {
     ++fake.launches;
     fake.command = command;
+    if (fake.launch == launch_result::not_started)
+        failure = "rrdtool: not started";
     return fake.launch;
+}
+
+// The fake has no reasons of its own to give: one fixed text.
+std::string unreadable_file_reason(const char *path)
+{
+    if (path == nullptr)
+        std::abort();
+    return "No such file or directory";
 }

@@ -34,7 +34,7 @@ std::string build_update_command(const run_state &run)
     return command;
 }
 
-launch_result launch_update(const std::string &update_command)
+launch_result launch_update(const std::string &update_command, std::string &failure)
 {
-    return start_hidden_command(update_command);
+    return start_hidden_command(update_command, failure);
 }

@@ -29,5 +29,7 @@ database_path_problem database_path_problem_of(std::string_view rrd_path);
 std::string build_update_command(const run_state &run);
 
 // Starts the update command hidden and returns without waiting for it. What
-// rrdtool then does with the sample is its own affair.
-launch_result launch_update(const std::string &update_command);
+// rrdtool then does with the sample is its own affair. On not_started,
+// `failure` names the program and why it did not start (see
+// start_hidden_command).
+launch_result launch_update(const std::string &update_command, std::string &failure);

@@ -3,9 +3,17 @@
 // and chooses the exit status: 0 for usage or version, 1 when the run reached
 // its delivery, -1 when it was refused or failed (text that never reached
 // standard output included).
+//
+// Standard output carries the fixed texts that callers parse, byte for byte.
+// What a person needs beyond them goes to standard error, one line each: the
+// path and the system's reason behind a refusal that involves a file or a
+// launch, and a warning where the words are taken but likely not meant.
+// cron mails whatever a job writes there, so nothing goes there on a run
+// that did what it was asked.
 
 #include "front/run.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -16,6 +24,8 @@
 #include "delivery/update.h"
 #include "front/service_list.h"
 #include "front/usage.h"
+#include "platform/console.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -28,12 +38,81 @@ bool output_written()
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
+// A word of the command line as a line of standard error shows it: control
+// bytes (a line feed in a path) written as \xHH, so that one message stays
+// one line.
+std::string shown(std::string_view word)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : word) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            text += "\\x";
+            text += hex[byte >> 4];
+            text += hex[byte & 0xF];
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// One line on standard error, written at once: "estacount: " and `text`.
+// Written before the refusal's own text, which may lack a final line feed,
+// so that on a shared terminal neither message runs into the other.
+void tell(const std::string &text)
+{
+    const std::string line = "estacount: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void tell_about(std::string_view path, std::string_view why)
+{
+    tell(shown(path) + ": " + std::string(why));
+}
+
 int refuse_for_interpreter(const char *rrd_path)
 {
+    tell_about(rrd_path, "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) "
+                         "or a control character");
     std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
                 "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
                 rrd_path);
     return -1;
+}
+
+bool same_letters(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// A list is taken whatever it names; a name that selects nothing is most
+// likely a slip (the comma form of the help text, a name in mixed case).
+void warn_about_list(std::string_view list, const service_selection &selected)
+{
+    const unknown_names unknown = find_unknown_names(list);
+    if (unknown.count > 0) {
+        std::string advice = "the services are POP3, SMTP, HTTP and FTP";
+        for (const service &row : service_table)
+            if (same_letters(unknown.first, row.label))
+                advice = "write each name all in capitals or all in lower case";
+        if (unknown.first.find(',') != std::string_view::npos)
+            advice = "separate the names with dots, as in [POP3.SMTP]";
+        std::string text = "warning: \"" + shown(unknown.first) + "\" in the service list is no service";
+        if (unknown.count > 1)
+            text += unknown.count == 2 ? " (nor is 1 more of its names)"
+                                       : " (nor are " + std::to_string(unknown.count - 1) + " more of its names)";
+        tell(text + ": " + advice);
+    }
+    if (selected == service_selection{})
+        tell("warning: the service list " + shown(list) + " selects no service: no count is delivered");
 }
 
 }  // namespace
@@ -47,12 +126,14 @@ int run_command_line(int argc, char **argv)
         return output_written() ? 0 : -1;
     }
     // Keywords come before the word count, so "V a b c" prints the version.
+    // Beside the program's own keywords, the ones a person tries first.
     const std::string_view first = argv[1];
-    if (first == "V" || first == "v") {
+    if (first == "V" || first == "v" || first == "--version") {
         print_version();
         return output_written() ? 0 : -1;
     }
-    if (first == "?" || first == "help" || first == "HELP") {
+    if (first == "?" || first == "help" || first == "HELP" || first == "--help" || first == "-h" ||
+        (slash_question_asks_help && first == "/?")) {
         print_usage(usage_variant::comma);
         return output_written() ? 0 : -1;
     }
@@ -62,14 +143,18 @@ int run_command_line(int argc, char **argv)
     }
 
     // Any word but "fillrrd" means video, so a misspelt mode only prints.
-    if (std::string_view(argv[4]) == "fillrrd")
+    const std::string_view mode = argv[4];
+    if (mode == "fillrrd")
         run.mode = run_mode::fillrrd;
+    else if (mode != "video")
+        tell("warning: the mode \"" + shown(mode) + "\" is neither video nor fillrrd: the run counts as video");
 
     // The database is checked before the list, so a missing database wins
     // over a malformed list; a video run never looks at it.
     if (run.mode == run_mode::fillrrd) {
         run.rrd_path = argv[1];
         if (!check_database(argv[1])) {
+            tell_about(argv[1], unreadable_file_reason(argv[1]));
             std::printf("\nimpossible to find the rrd choosen at [%s]\n", argv[1]);
             return -1;
         }
@@ -82,15 +167,21 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
     run.selected = parse_service_list(run.service_list);
+    warn_about_list(run.service_list, run.selected);
 
     switch (load_dump(run.spool_dir, run.counts)) {
     case read_result::done:
         break;
-    case read_result::not_opened:
+    case read_result::not_opened: {
+        const std::string path = dump_path(run.spool_dir);
+        tell_about(path, unreadable_file_reason(path.c_str()));
         std::fputs("\nCan't find netstat output file", stdout);
         return -1;
+    }
     case read_result::short_read:
-        // A dump cut short would deliver counts too low; say nothing and fail.
+        // A dump cut short would deliver counts too low: no report, and on
+        // standard output no word, as ever.
+        tell_about(dump_path(run.spool_dir), "could not be read whole");
         return -1;
     }
 
@@ -115,20 +206,25 @@ int run_command_line(int argc, char **argv)
     case database_path_problem::none:
         break;
     case database_path_problem::space:
+        tell_about(argv[1], "rrdtool would take a path with a space as several words");
         std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
         return -1;
     case database_path_problem::leading_dash:
+        tell_about(argv[1], "rrdtool would take a path that begins with - as an option");
         std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
         return -1;
     case database_path_problem::control_character:
+        tell_about(argv[1], "a control character in the path could break rrdtool's command");
         std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a control character\n",
                     argv[1]);
         return -1;
     }
-    switch (launch_update(command)) {
+    std::string failure;
+    switch (launch_update(command, failure)) {
     case launch_result::started:
         return 1;
     case launch_result::not_started:
+        tell(shown(failure));
         std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
         return -1;
     case launch_result::refused:

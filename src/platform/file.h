@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Joins a folder and a file name: '/' on POSIX, '\\' on Windows.
@@ -33,3 +34,13 @@ read_result read_file_in_windows(const char *path, std::size_t buffer_size,
 // True when `path` is a regular file that can be opened for reading. Reads
 // nothing, never blocks, and on POSIX opens nothing but a regular file.
 bool regular_file_opens(const char *path);
+
+// Why `path` cannot be read as a regular file, in words for a person, asked
+// after one of the calls above has refused it: the system's own text for the
+// first fault found (as strerror or FormatMessage word it, such as "No such
+// file or directory" or "Permission denied"), or "not a regular file" for a
+// folder, FIFO, device or pipe. It looks at the path afresh, so a path that
+// changed since gives its new state, and one in which it finds no fault
+// gives "could not be opened". Reads nothing and never blocks; on POSIX it
+// opens nothing, on Windows only what the refused call had opened.
+std::string unreadable_file_reason(const char *path);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -122,4 +123,18 @@ bool regular_file_opens(const char *path)
         return false;
     close(fd);
     return true;
+}
+
+std::string unreadable_file_reason(const char *path)
+{
+    // stat and access name the same faults an open would meet, without the
+    // open that would release a FIFO's waiting writer.
+    struct stat named;
+    if (stat(path, &named) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(named.st_mode))
+        return "not a regular file";
+    if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0)
+        return std::strerror(errno);
+    return "could not be opened";
 }

@@ -103,3 +103,44 @@ bool regular_file_opens(const char *path)
     CloseHandle(file);
     return true;
 }
+
+namespace {
+
+// The system's text for an error code, without its closing period and line
+// end, or a short fixed text where the system has none.
+std::string system_text(DWORD error)
+{
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, text, sizeof text, NULL);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.'))
+        --length;
+    if (length == 0)
+        return "system error " + std::to_string(error);
+    return std::string(text, length);
+}
+
+}  // namespace
+
+std::string unreadable_file_reason(const char *path)
+{
+    // The same open as the refused one, so the system names the same fault
+    // (a file held by another program: a sharing violation). A folder is
+    // refused by it as access denied, so that one is told apart afterwards.
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = GetFileAttributesA(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return "not a regular file";
+        }
+        return system_text(error);
+    }
+    const DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_DISK ? "could not be opened" : "not a regular file";
+}

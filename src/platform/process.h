@@ -29,4 +29,9 @@ bool interpreter_would_act_on(std::string_view command);
 // cmd.exe would find no program by the first word after "/C " (looked for in
 // the current folder, then each PATH folder, with each PATHEXT extension), or
 // cmd.exe itself did not start. Either way nothing is started.
-launch_result start_hidden_command(const std::string &command);
+//
+// On not_started, `failure` receives the program that did not start and why,
+// for a person: "rrdtool: No such file or directory" (POSIX: the system's
+// text for the spawn's error number), "rrdtool: not found in the current
+// folder or on PATH" (Windows). It is left as it was otherwise.
+launch_result start_hidden_command(const std::string &command, std::string &failure);

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string_view>
@@ -34,25 +35,29 @@ std::vector<std::string> command_words(std::string_view command)
 
 // The child must not inherit our console (a cron mail, a test's pipe), our
 // signal state, or our session: it outlives us and writes its own messages
-// nowhere, as the hidden window does on Windows.
-bool configure(posix_spawn_file_actions_t &actions, posix_spawnattr_t &attributes)
+// nowhere, as the hidden window does on Windows. Returns 0, or the error
+// number of the first setting that failed.
+int configure(posix_spawn_file_actions_t &actions, posix_spawnattr_t &attributes)
 {
-    for (int fd = 0; fd <= 2; ++fd)
-        if (posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
-                                             fd == 0 ? O_RDONLY : O_WRONLY, 0) != 0)
-            return false;
+    int error = 0;
+    for (int fd = 0; fd <= 2 && error == 0; ++fd)
+        error = posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                                 fd == 0 ? O_RDONLY : O_WRONLY, 0);
 #ifdef ESTACOUNT_HAVE_ADDCLOSEFROM
-    if (posix_spawn_file_actions_addclosefrom_np(&actions, 3) != 0)
-        return false;
+    if (error == 0)
+        error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
     sigset_t all, none;
     sigfillset(&all);
     sigemptyset(&none);
-    return posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
-           posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-           posix_spawnattr_setflags(&attributes,
-                                    POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                                        POSIX_SPAWN_SETSIGMASK) == 0;
+    if (error == 0)
+        error = posix_spawnattr_setsigdefault(&attributes, &all);
+    if (error == 0)
+        error = posix_spawnattr_setsigmask(&attributes, &none);
+    if (error == 0)
+        error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
+                                                          POSIX_SPAWN_SETSIGMASK);
+    return error;
 }
 
 }  // namespace
@@ -62,11 +67,13 @@ bool interpreter_would_act_on(std::string_view)
     return false;
 }
 
-launch_result start_hidden_command(const std::string &command)
+launch_result start_hidden_command(const std::string &command, std::string &failure)
 {
     std::vector<std::string> words = command_words(command);
-    if (words.empty())
+    if (words.empty()) {
+        failure = "the update command names no program";
         return launch_result::not_started;
+    }
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(word.data());
@@ -80,10 +87,14 @@ launch_result start_hidden_command(const std::string &command)
     // as the result of the spawn itself. The child is never waited for: once
     // we exit, init adopts and reaps it.
     pid_t child;
-    const bool started =
-        configure(actions, attributes) &&
-        posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
+    int error = configure(actions, attributes);
+    if (error == 0)
+        error = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    return started ? launch_result::started : launch_result::not_started;
+    if (error != 0) {
+        failure = words[0] + ": " + std::strerror(error);
+        return launch_result::not_started;
+    }
+    return launch_result::started;
 }

@@ -96,16 +96,22 @@ bool interpreter_would_act_on(std::string_view command)
     return false;
 }
 
-launch_result start_hidden_command(const std::string &command)
+launch_result start_hidden_command(const std::string &command, std::string &failure)
 {
     if (interpreter_would_act_on(command))
         return launch_result::refused;
     const std::string_view program = program_name(command);
-    if (program.empty() || !found_as_cmd_would(program))
+    if (program.empty() || !found_as_cmd_would(program)) {
+        failure = std::string(program) + ": not found in the current folder or on PATH";
         return launch_result::not_started;
+    }
     // Values of 32 and below are ShellExecute's error codes.
     const HINSTANCE result =
         ShellExecuteA(NULL, "open", "cmd.exe", command.c_str(), NULL, SW_HIDE);
-    return reinterpret_cast<INT_PTR>(result) > 32 ? launch_result::started
-                                                  : launch_result::not_started;
+    const INT_PTR code = reinterpret_cast<INT_PTR>(result);
+    if (code <= 32) {
+        failure = "cmd.exe: could not be started (ShellExecute error " + std::to_string(code) + ")";
+        return launch_result::not_started;
+    }
+    return launch_result::started;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end cases, shared by both builds: each runs the program in a scratch
-# folder and compares stdout byte for byte, stderr (always empty) and the
-# exit status.   cases.sh PROGRAM | cases.sh --wine PROGRAM.exe
+# folder and compares stdout byte for byte, the lines on stderr (none unless
+# the row gives them) and the exit status.
+#   cases.sh PROGRAM | cases.sh --wine PROGRAM.exe
 set -u
 . "$(dirname "$0")/lib.sh"
 
@@ -14,14 +15,20 @@ wrong_list=$'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax'
 no_dump=$'\nCan\'t find netstat output file'
 no_db=$'\nimpossible to find the rrd choosen at ['  # then the path and $']\n'
 all='[POP3.SMTP.HTTP.FTP]'
+# On stderr: the dump path, and the system's words for why a file was not read.
+sep=/; [ -n "$wine" ] && sep='\'
+absent="${why}No such file or directory"
+odd='not a regular file'
+w='estacount: warning:'
+none='selects no service: no count is delivered'
 
 check "no argument"            0   "$usage[SMTP.POP3.HTTP.FTP]$services$usage_end"
-check "?"                      0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '?'
-check "help"                   0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" help a b c
-check "HELP"                   0   "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" HELP
-check "V before the count"     0   "$version" V a b c
-check "v"                      0   "$version" v
+# Keywords alone, and before the word count: "V a b c" prints the version.
+for word in '?' help HELP --help -h; do for more in '' a; do check "$word $more" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" "$word" ${more:+a b c}; done; done
+for word in V v --version; do for more in '' a; do check "$word $more" 0 "$version" "$word" ${more:+a b c}; done; done
 check "Help is no keyword"     255 "$wrong_use" Help
+# A Windows user's help switch; elsewhere a path.
+if [ -n "$wine" ]; then check "/?" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '/?'; else check "/?" 255 "$wrong_use" '/?'; fi
 check "three arguments"        255 "$wrong_use" db.rrd spool '[POP3]'
 
 # Text that never reached standard output (a full disk, a closed descriptor)
@@ -42,20 +49,26 @@ check "list is ["              255 "$wrong_list" db.rrd spool '[' video
 check "list before dump"       255 "$wrong_list" db.rrd nowhere '' video
 check_report "all four"        'POP3: 1|SMTP: 2|HTTP: 1|FTP: 0' db.rrd spool "$all" video
 check_report "table order"     'POP3: 1|SMTP: 2|HTTP: 1' db.rrd spool '[smtp.HTTP.pop3]' video
-check_report "none selected"   '' db.rrd spool '[]' video
-check_report "FILLRRD is video" 'HTTP: 1' db.rrd spool '[HTTP]' FILLRRD more words
 check_report "video never opens word 1" 'POP3: 1' "$(printf 'x%.0s' {1..5000})" spool '[POP3]' video
+check_report "empty names are doubled dots" 'SMTP: 2|FTP: 0' db.rrd spool '[.SMTP..ftp.]' video
+# Words taken as they are, but with a warning: the run and stdout are as ever.
+err="$w the service list [] $none" check_report "none selected" '' db.rrd spool '[]' video
+err="$w \"Pop3\" in the service list is no service: write each name all in capitals or all in lower case"$'\n'"$w the service list [Pop3] $none" check_report "mixed case" '' db.rrd spool '[Pop3]' video
+err="$w \"SMTP,POP3\" in the service list is no service: separate the names with dots, as in [POP3.SMTP]"$'\n'"$w the service list [SMTP,POP3] $none" check_report "commas" '' db.rrd spool '[SMTP,POP3]' video
+err="$w \"x\" in the service list is no service (nor is 1 more of its names): the services are POP3, SMTP, HTTP and FTP" check_report "unknown names" 'POP3: 1' db.rrd spool '[x.pop3.Ftp]' video
+err="$w the mode \"FILLRRD\" is neither video nor fillrrd: the run counts as video" check_report "FILLRRD is video" 'HTTP: 1' db.rrd spool '[HTTP]' FILLRRD more words
+err="$w the mode \"vi\\x0Ade\\x09\" is neither video nor fillrrd: the run counts as video" check_report "control characters shown" 'HTTP: 1' db.rrd spool '[HTTP]' $'vi\nde\t'
 
 # fillrrd checks the database first, and shows its path whole.
 long=$(printf 'd%.0s' {1..300}).rrd
 mkdir -p dirdb.rrd
-check "missing database"       255 "${no_db}missing.rrd]"$'\n' missing.rrd nowhere SMTP fillrrd
-check "database is a folder"   255 "${no_db}dirdb.rrd]"$'\n' dirdb.rrd spool '[POP3]' fillrrd
-check "long path shown whole"  255 "${no_db}$long]"$'\n' "$long" spool '[POP3]' fillrrd
+err="estacount: missing.rrd: $absent" check "missing database" 255 "${no_db}missing.rrd]"$'\n' missing.rrd nowhere SMTP fillrrd
+err="estacount: dirdb.rrd: $odd" check "database is a folder" 255 "${no_db}dirdb.rrd]"$'\n' dirdb.rrd spool '[POP3]' fillrrd
+err="estacount: $long: ${why}File name too long" check "long path shown whole" 255 "${no_db}$long]"$'\n' "$long" spool '[POP3]' fillrrd
 touch db.rrd
 check "then the list"          255 "$wrong_list" db.rrd nowhere SMTP fillrrd
-check "then the dump"          255 "$no_dump" db.rrd nowhere '[POP3]' fillrrd
-check "nothing to send"        1   "" db.rrd spool '[]' fillrrd
+err="estacount: nowhere${sep}netstatdump.log: $absent" check "then the dump" 255 "$no_dump" db.rrd nowhere '[POP3]' fillrrd
+err="$w the service list [] $none" check "nothing to send" 1 "" db.rrd spool '[]' fillrrd
 
 unwritten "usage lost"
 unwritten "help lost"          help
@@ -63,8 +76,10 @@ unwritten "version lost"       V
 unwritten "report lost"        db.rrd spool '[POP3]' video
 
 mkdir -p dirdump/netstatdump.log
-check "no dump"                255 "$no_dump" db.rrd nowhere '[POP3]' video
-check "dump is a folder"       255 "$no_dump" db.rrd dirdump '[POP3]' video
+err="estacount: nowhere${sep}netstatdump.log: $absent" check "no dump" 255 "$no_dump" db.rrd nowhere '[POP3]' video
+err="estacount: dirdump${sep}netstatdump.log: $odd" check "dump is a folder" 255 "$no_dump" db.rrd dirdump '[POP3]' video
+err="estacount: db.rrd${sep}netstatdump.log: ${why}Not a directory" check "spool is a file" 255 "$no_dump" db.rrd db.rrd '[POP3]' video
+err="estacount: a\\x0Ab${sep}netstatdump.log: $absent" check "control character shown" 255 "$no_dump" db.rrd $'a\nb' '[POP3]' video
 if [ -z "$wine" ]; then
     # Each FIFO has a writer waiting in its open for a reader. The runs must
     # leave them waiting: an open would release them and drop what they write.
@@ -72,8 +87,8 @@ if [ -z "$wine" ]; then
     echo x >fifo/netstatdump.log & dump_writer=$!
     echo x >fifo.rrd & database_writer=$!
     sleep 0.3
-    check "dump is a FIFO"     255 "$no_dump" db.rrd fifo '[POP3]' video
-    check "database is a FIFO" 255 "${no_db}fifo.rrd]"$'\n' fifo.rrd spool '[POP3]' fillrrd
+    err="estacount: fifo/netstatdump.log: $odd" check "dump is a FIFO" 255 "$no_dump" db.rrd fifo '[POP3]' video
+    err="estacount: fifo.rrd: $odd" check "database is a FIFO" 255 "${no_db}fifo.rrd]"$'\n' fifo.rrd spool '[POP3]' fillrrd
     sleep 0.3
     expect "the dump's writer still waits" kill -0 $dump_writer 2>/dev/null
     expect "the database's writer still waits" kill -0 $database_writer 2>/dev/null
@@ -81,9 +96,14 @@ if [ -z "$wine" ]; then
     wait $dump_writer $database_writer
     # sysfs promises 4096 bytes and hands over a few: a short read.
     mkdir short && ln -s /sys/devices/system/cpu/online short/netstatdump.log
-    check "short read"         255 "" db.rrd short '[POP3]' video
+    err="estacount: short/netstatdump.log: could not be read whole" check "short read" 255 "" db.rrd short '[POP3]' video
     mkdir device && ln -s /dev/zero device/netstatdump.log
-    check "dump is a device"   255 "$no_dump" db.rrd device '[POP3]' video
+    err="estacount: device/netstatdump.log: $odd" check "dump is a device" 255 "$no_dump" db.rrd device '[POP3]' video
+    # Root reads any file: the run gets the rights of nobody.
+    mkdir locked && cp spool/netstatdump.log locked/ && chmod 000 locked/netstatdump.log
+    [ "$(id -u)" = 0 ] && program_env=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    err="estacount: locked/netstatdump.log: Permission denied" check "unreadable dump" 255 "$no_dump" db.rrd locked '[POP3]' video
+    program_env=()
     # A service line past 2 GiB, after a hole: a 32-bit build must still
     # open the dump and learn its size.
     mkdir large && truncate -s 2G large/netstatdump.log
@@ -95,10 +115,10 @@ if [ -z "$wine" ]; then
     word=$(printf 'w%.0s' {1..100000})
     names=$(printf 'POP3.x.%.0s' {1..10000})
     check_report "100 KB database path, video" 'POP3: 1' "$word" spool '[POP3]' video
-    check "100 KB database path, fillrrd" 255 "${no_db}$word]"$'\n' "$word" spool '[POP3]' fillrrd
-    check "100 KB spool folder" 255 "$no_dump" db.rrd "$word" '[POP3]' video
+    err="estacount: $word: File name too long" check "100 KB database path, fillrrd" 255 "${no_db}$word]"$'\n' "$word" spool '[POP3]' fillrrd
+    err="estacount: $word/netstatdump.log: File name too long" check "100 KB spool folder" 255 "$no_dump" db.rrd "$word" '[POP3]' video
     check "100 KB list, unbracketed" 255 "$wrong_list" db.rrd spool "[$word" video
-    check_report "20,000 names"    'POP3: 1|FTP: 0' db.rrd spool "[${names}ftp]" video
+    err="$w \"x\" in the service list is no service (nor are 9999 more of its names): the services are POP3, SMTP, HTTP and FTP" check_report "20,000 names" 'POP3: 1|FTP: 0' db.rrd spool "[${names}ftp]" video
 fi
 
 if [ -n "$wine" ]; then
@@ -108,7 +128,7 @@ if [ -n "$wine" ]; then
         netstatdump.log >pipe.out 2>&1 &
     server=$!
     for ((i = 0; i < 200; i++)); do grep -q listening pipe.out && break; sleep 0.1; done
-    check "dump is a named pipe" 255 "$no_dump" db.rrd '\\.\pipe' '[POP3]' video
+    err='estacount: \\.\pipe\netstatdump.log: '$why check "dump is a named pipe" 255 "$no_dump" db.rrd '\\.\pipe' '[POP3]' video
     for ((i = 0; i < 100; i++)); do kill -0 $server 2>/dev/null || break; sleep 0.1; done
     kill $server 2>/dev/null
     wait $server

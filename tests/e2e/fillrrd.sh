@@ -7,6 +7,7 @@ set -u
 . "$(dirname "$0")/lib.sh"
 cp -r "$examples/spool" example   # POP3 3, SMTP 2, HTTP 5, FTP 1
 all='[POP3.SMTP.HTTP.FTP]'
+none='estacount: warning: the service list [] selects no service: no count is delivered'
 
 # The program does not wait for rrdtool, so the test polls, for 20 s at most.
 wait_for() { local i; for ((i = 0; i < 200; i++)); do "$@" && return; sleep 0.1; done; false; }
@@ -83,9 +84,13 @@ expect "and run nothing"       [ -z "$(ls -d p? 2>/dev/null)" ]
 
 # Paths that rrdtool would take as other words, options or other files than
 # the one checked: each exists, and each is refused with nothing started.
+# On stderr the path, its control characters written as \xHH, and why.
+declare -A said=(['holds a space']='rrdtool would take a path with a space as several words'
+    ['begins with -']='rrdtool would take a path that begins with - as an option'
+    ['holds a control character']="a control character in the path could break rrdtool's command")
 refused() {
     mkdir -p "$(dirname -- "$2")" && touch -- "$2"
-    check "refused: $1" 255 $'\nimpossible to pass the rrd at ['"$2] to rrdtool: it $3"$'\n' "$2" example "$all" fillrrd
+    err="estacount: $(shown "$2"): ${said[$3]}" check "refused: $1" 255 $'\nimpossible to pass the rrd at ['"$2] to rrdtool: it $3"$'\n' "$2" example "$all" fillrrd
 }
 refused "spaces"               'my stats.rrd' 'holds a space'
 refused "leading space"        ' lead.rrd' 'holds a space'
@@ -99,10 +104,10 @@ refused "line feed"            $'x\ny.rrd' 'holds a control character'
 refused "0x1F"                 $'x\x1f.rrd' 'holds a control character'
 refused "DEL"                  $'x\x7f.rrd' 'holds a control character'
 # The refusal comes after every other check, "[]" included.
-check "missing database first" 255 $'\nimpossible to find the rrd choosen at [no such.rrd]\n' 'no such.rrd' example "$all" fillrrd
+err='estacount: no such.rrd: No such file or directory' check "missing database first" 255 $'\nimpossible to find the rrd choosen at [no such.rrd]\n' 'no such.rrd' example "$all" fillrrd
 check "then the list"          255 $'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax' ' lead.rrd' example POP3 fillrrd
-check "then the dump"          255 $'\nCan\'t find netstat output file' ' lead.rrd' nowhere "$all" fillrrd
-check "then nothing selected"  1   "" ' lead.rrd' example '[]' fillrrd
+err='estacount: nowhere/netstatdump.log: No such file or directory' check "then the dump" 255 $'\nCan\'t find netstat output file' ' lead.rrd' nowhere "$all" fillrrd
+err="$none" check "then nothing selected" 1   "" ' lead.rrd' example '[]' fillrrd
 check_report "video never refuses" 'FTP: 1' ' lead.rrd' example '[FTP]' video
 # Had a refused run started rrdtool, its record would be there too.
 check "a run after the refusals" 1 "" db.rrd example '[FTP]' fillrrd
@@ -121,7 +126,7 @@ expect "its noise reached nobody" [ ! -s held.out -a ! -s held.err ]
 rm hold
 
 # A launch is one record; had "[]" launched, there would be two.
-check "nothing selected"       1 "" db.rrd example '[]' fillrrd
+err="$none" check "nothing selected" 1 "" db.rrd example '[]' fillrrd
 check "then one"               1 "" db.rrd example '[HTTP]' fillrrd
 wait_for one_record && sleep 0.5
 recorded "only the second ran" $'update\ndb.rrd\nN:5\n'"$quiet"
@@ -129,8 +134,8 @@ recorded "only the second ran" $'update\ndb.rrd\nN:5\n'"$quiet"
 no_start=$'\nimpossible to start rrdtool to update the rrd at [db.rrd]\n'
 mkdir noexec && cp bin/rrdtool noexec/ && chmod -x noexec/rrdtool
 program_env=(PATH="$scratch/nowhere")
-check "no rrdtool on PATH"     255 "$no_start" db.rrd example "$all" fillrrd
+err='estacount: rrdtool: No such file or directory' check "no rrdtool on PATH" 255 "$no_start" db.rrd example "$all" fillrrd
 program_env=(PATH="$scratch/noexec")
-check "rrdtool not executable" 255 "$no_start" db.rrd example "$all" fillrrd
+err='estacount: rrdtool: Permission denied' check "rrdtool not executable" 255 "$no_start" db.rrd example "$all" fillrrd
 
 finish

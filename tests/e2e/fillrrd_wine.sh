@@ -64,13 +64,14 @@ recorded "two services" bin '[update][db.rrd][N:3:5]'
 # --- the search for rrdtool ------------------------------------------------------
 
 no_start=$'\nimpossible to start rrdtool to update the rrd at [db.rrd]\n'
+not_found='estacount: rrdtool: not found in the current folder or on PATH'
 
 mkdir -p empty bare && touch bare/rrdtool
-WINEPATH=$(windows_path "$scratch/empty") check "no rrdtool" 255 "$no_start" db.rrd example "$all" fillrrd
-WINEPATH=$(windows_path "$scratch/bare") check "rrdtool without extension" 255 "$no_start" db.rrd example "$all" fillrrd
+err=$not_found WINEPATH=$(windows_path "$scratch/empty") check "no rrdtool" 255 "$no_start" db.rrd example "$all" fillrrd
+err=$not_found WINEPATH=$(windows_path "$scratch/bare") check "rrdtool without extension" 255 "$no_start" db.rrd example "$all" fillrrd
 WINEPATH=\"$bin\" check "quoted PATH folder" 1 "" db.rrd example '[FTP]' fillrrd
 recorded "quoted PATH folder" bin '[update][db.rrd][N:1]'
-pathext='.EXE;.BAT' WINEPATH=$bin check "PATHEXT without .CMD" 255 "$no_start" db.rrd example "$all" fillrrd
+err=$not_found pathext='.EXE;.BAT' WINEPATH=$bin check "PATHEXT without .CMD" 255 "$no_start" db.rrd example "$all" fillrrd
 
 # cmd.exe looks in the current folder before PATH.
 recorder here
@@ -79,7 +80,7 @@ cd here || exit 2
 check "rrdtool in the current folder" 1 "" db.rrd ../example '[FTP]' fillrrd
 recorded "rrdtool in the current folder" . '[update][db.rrd][N:1]'
 rm rrdtool.cmd && mkdir rrdtool.cmd
-check "a folder named rrdtool.cmd" 255 "$no_start" db.rrd ../example '[FTP]' fillrrd
+err=$not_found check "a folder named rrdtool.cmd" 255 "$no_start" db.rrd ../example '[FTP]' fillrrd
 cd "$scratch" || exit 2
 
 # --- refused paths ---------------------------------------------------------------
@@ -87,19 +88,20 @@ cd "$scratch" || exit 2
 # The message around the path: "${refused}PATH${refused_end}".
 refused=$'\nimpossible to pass the rrd at ['
 refused_end=$'] to the command interpreter: it holds one of " % ! ^ & | < > ( ) or a control character\n'
+acted_on=': cmd.exe would act on a character of the path: one of " % ! ^ & | < > ( ) or a control character'
 
 # Windows allows these in file names: the database exists and opens, and only
 # the refusal stands between the path and cmd.exe.
 export WINEPATH=$bin
 for path in 'x&mkdir pwned&.rrd' 'x%PATH%.rrd' 'x!PATH!.rrd' 'x^.rrd' 'x(.rrd' 'x).rrd' $'x\x7f.rrd'; do
     touch "$path"
-    check "refused: $(printf '%q' "$path")" 255 "$refused$path$refused_end" "$path" example "$all" fillrrd
+    err="estacount: $(shown "$path")$acted_on" check "refused: $(printf '%q' "$path")" 255 "$refused$path$refused_end" "$path" example "$all" fillrrd
 done
 # Windows forbids these in file names, but resolves ".." in the text of a
 # path before it looks at the disk, so each path below opens db.rrd.
 for c in '"' '<' '>' '|' $'\x01' $'\t' $'\n' $'\x1f'; do
     path="x${c}y\\..\\db.rrd"
-    check "refused: $(printf '%q' "$c")" 255 "$refused$path$refused_end" "$path" example "$all" fillrrd
+    err="estacount: $(shown "$path")$acted_on" check "refused: $(printf '%q' "$c")" 255 "$refused$path$refused_end" "$path" example "$all" fillrrd
 done
 # Paths that rrdtool would take as other words, options or other files than
 # the one checked, refused on every platform; cmd.exe's refusal comes first,
@@ -108,12 +110,13 @@ done
 touch -- 'my stats.rrd' ' lead.rrd' -t --daemon=x '-a b.rrd'
 for path in 'my stats.rrd' ' lead.rrd' -t --daemon=x '-a b.rrd' 'x.rrd --daemon unix:\..\db.rrd'; do
     [ "${path:0:1}" = - ] && what='begins with -' || what='holds a space'
-    check "refused: $path" 255 $'\nimpossible to pass the rrd at ['"$path] to rrdtool: it $what"$'\n' "$path" example "$all" fillrrd
+    [ "${path:0:1}" = - ] && said='a path that begins with - as an option' || said='a path with a space as several words'
+    err="estacount: $path: rrdtool would take $said" check "refused: $path" 255 $'\nimpossible to pass the rrd at ['"$path] to rrdtool: it $what"$'\n' "$path" example "$all" fillrrd
 done
 # The refusal comes after every other check.
-check "missing database before refusal" 255 $'\nimpossible to find the rrd choosen at [no&.rrd]\n' 'no&.rrd' example "$all" fillrrd
+err="estacount: no&.rrd: ${why}No such file" check "missing database before refusal" 255 $'\nimpossible to find the rrd choosen at [no&.rrd]\n' 'no&.rrd' example "$all" fillrrd
 check "list before refusal" 255 $'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax' 'x^.rrd' example POP3 fillrrd
-check "dump before refusal" 255 $'\nCan\'t find netstat output file' 'x^.rrd' nowhere "$all" fillrrd
+err="estacount: nowhere\\netstatdump.log: ${why}No such file" check "dump before refusal" 255 $'\nCan\'t find netstat output file' 'x^.rrd' nowhere "$all" fillrrd
 check "video never refuses" 1 $'Connection established:\n\nFTP: 1\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' 'x^.rrd' example '[FTP]' video
 # Had any refused run started cmd.exe, its call would be recorded before this
 # one, which was started after them all.
@@ -123,7 +126,7 @@ expect "no folder made by a refused path" [ ! -e pwned ]
 
 # --- the database check ------------------------------------------------------------
 
-check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at [NUL]\n' NUL example "$all" fillrrd
+err='estacount: NUL: not a regular file' check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at [NUL]\n' NUL example "$all" fillrrd
 
 # --- the Windows kit ----------------------------------------------------------------
 
@@ -180,7 +183,7 @@ recorded "collect.cmd, two services" bin "[update][db.rrd][N:$(video_counts '[ht
 # estacount's own refusal is passed on.
 touch 'kit/x^y.rrd'
 kit "collect.cmd passes on a refusal" 255 $'\nimpossible to pass the rrd at [x^y.rrd] to the command interpreter: it holds one of " % ! ^ & | < > ( ) or a control character' \
-    'collect.cmd: estacount exited with status -1; no sample was sent' 'collect.cmd "x^y.rrd" spool [POP3.HTTP]'
+    "estacount: x^y.rrd$acted_on"$'\ncollect.cmd: estacount exited with status -1; no sample was sent' 'collect.cmd "x^y.rrd" spool [POP3.HTTP]'
 
 # Refused before anything runs: no listing, no database, nothing recorded.
 rm -rf kit/spool

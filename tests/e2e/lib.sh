@@ -19,23 +19,47 @@ expect() {
     if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name"; fi
 }
 
-# check NAME STATUS STDOUT [ARG...]: a run wants exactly STDOUT, an empty
-# stderr and STATUS (255 for the -1 of a refusal).
+# err_matches WANT: stderr holds exactly the lines of WANT (nothing when it
+# is empty). In a line, $why marks where the system's own words begin: wine
+# words them otherwise, so under wine only the part before it is compared.
+why=$'\t'  # the program writes a tab as \x09, so none reaches stderr
+err_matches() {
+    local -a want got
+    local i fixed
+    [ -z "$1" ] && { [ ! -s "$scratch/.err" ]; return; }
+    [ -z "$(tail -c 1 "$scratch/.err")" ] || return 1  # the last line ended
+    mapfile -t want <<<"$1"
+    mapfile -t got <"$scratch/.err"
+    [ ${#want[@]} = ${#got[@]} ] || return 1
+    for i in "${!want[@]}"; do
+        fixed=${want[i]%%"$why"*}
+        if [ -n "$wine" ] && [ "$fixed" != "${want[i]}" ]; then
+            [[ ${got[i]} == "$fixed"?* ]] || return 1
+        else
+            [ "${got[i]}" = "${want[i]/"$why"/}" ] || return 1
+        fi
+    done
+}
+
+# check NAME STATUS STDOUT [ARG...]: a run wants exactly STDOUT, STATUS (255
+# for the -1 of a refusal) and on stderr the lines of $err, none when unset:
+# err='estacount: ...' check NAME ...
 check() {
-    local name=$1 want_status=$2 status
+    local name=$1 want_status=$2 want_err=${err-} status
     printf '%s' "$3" >"$scratch/.want"
     shift 3
     run_program "$@" >"$scratch/.out" 2>"$scratch/.err"
     status=$?
     # The Windows C runtime writes "\n" as CR LF; nothing else may differ.
-    [ -n "$wine" ] && perl -0777 -pi -e 's/\r\n/\n/g' "$scratch/.out"
-    if [ "$status" = "$want_status" ] && [ ! -s "$scratch/.err" ] &&
-        cmp -s "$scratch/.out" "$scratch/.want"; then
+    [ -n "$wine" ] && perl -0777 -pi -e 's/\r\n/\n/g' "$scratch/.out" "$scratch/.err"
+    if [ "$status" = "$want_status" ] && cmp -s "$scratch/.out" "$scratch/.want" &&
+        err_matches "$want_err"; then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))
-        echo "FAIL: $name: status $status; stdout, stderr, wanted stdout:"
-        cat -A "$scratch/.out" "$scratch/.err" "$scratch/.want" | head -n 40 | sed 's/^/  /'
+        echo "FAIL: $name: status $status; stdout, stderr, wanted stdout, wanted stderr:"
+        cat -A "$scratch/.out" "$scratch/.err" "$scratch/.want" <(printf '%s\n' "$want_err") |
+            head -n 40 | sed 's/^/  /'
     fi
 }
 
@@ -48,6 +72,9 @@ check_report() {
     for line in "${lines[@]}"; do want+=$'\n'"$line"; done
     check "$name" 1 "$want"$'\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' "$@"
 }
+
+# shown TEXT: TEXT as the program's stderr shows a word, control bytes as \xHH.
+shown() { printf '%s' "$1" | perl -pe 's/([\x00-\x1f\x7f])/sprintf("\\x%02X", ord $1)/ge'; }
 
 # dump FOLDER [TEXT]: TEXT (or stdin), byte for byte, as FOLDER/netstatdump.log.
 dump() {
