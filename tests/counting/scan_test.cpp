@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+
+#include "counting/dump.h"
+#include "dump_generator.h"
 
 namespace {
 
@@ -114,6 +118,58 @@ TEST(count_connections, reads_nothing_past_the_view)
     const std::string text = "  TCP a:80 b:1 ESTABLISHED";
     const std::string_view cut(text.data(), text.size() - 1);
     EXPECT_EQ(count_connections(cut), (service_counts{0, 0, 0, 0}));
+}
+
+// A dump in memory, given `piece` bytes a read at most, and nothing from
+// byte `fails_at` on.
+struct memory_source {
+    std::string_view bytes;
+    std::size_t piece;
+    std::size_t fails_at;
+    std::size_t at = 0;
+};
+
+std::size_t read_memory(void *source, char *into, std::size_t want)
+{
+    auto &memory = *static_cast<memory_source *>(source);
+    const std::size_t size = std::min({want, memory.piece, memory.fails_at - memory.at});
+    std::memcpy(into, memory.bytes.data() + memory.at, size);
+    memory.at += size;
+    return size;
+}
+
+// Whatever the buffers, the windows and the reads, the counts are those of
+// the whole dump; a read that stops early is a short read with either one
+// buffer or the reading thread at work.
+TEST(scan_from, windows_and_short_reads)
+{
+    const std::string listing = make_listing(7, 200'000, listing_kind::ipv6);
+    const std::string tiny = listing.substr(0, 3000), empty;
+    const std::size_t all = std::string::npos;
+    struct {
+        const char *name;
+        const std::string &dump;
+        std::size_t whole, window, piece, fails_at;
+        read_result want;
+    } const cases[] = {
+        {"one buffer, one read", listing, listing.size(), 0, all, all, read_result::done},
+        {"one buffer, reads of 7 bytes", listing, listing.size(), 0, 7, all, read_result::done},
+        {"two buffers, windows of 4096", listing, 0, 4096, all, all, read_result::done},
+        {"two buffers, reads shorter than a window", listing, 0, 4096, 1000, all, read_result::done},
+        {"two buffers, windows of 3 bytes", tiny, 0, 3, all, all, read_result::done},
+        {"empty dump", empty, 0, 4096, all, all, read_result::done},
+        {"one buffer, short in the middle", listing, listing.size(), 0, 4096, 100'000, read_result::short_read},
+        {"two buffers, short in the middle", listing, 0, 4096, all, 100'000, read_result::short_read},
+        {"two buffers, short by the last byte", listing, 0, 4096, all, listing.size() - 1, read_result::short_read},
+    };
+    for (const auto &c : cases) {
+        memory_source memory{c.dump, c.piece, std::min(c.fails_at, c.dump.size())};
+        service_counts counts{};
+        EXPECT_EQ(scan_from({read_memory, &memory}, c.dump.size(), c.whole, c.window, counts), c.want) << c.name;
+        if (c.want == read_result::done) {
+            EXPECT_EQ(counts, count_connections(c.dump)) << c.name;
+        }
+    }
 }
 
 }  // namespace
