@@ -1,3 +1,17 @@
+// How a line is taken, in four steps (scan.h gives the rules):
+//   1. find the local colon: the next colon the word rule shows;
+//   2. test the port after it against the four services' ports;
+//   3. no match: step over the next colon, the remote endpoint's; a match:
+//      skip the port, spaces, the remote endpoint and spaces;
+//   4. count the state field there if it is ESTABLISHED up to a line end,
+//      and go on from the field itself.
+// The plain walk (step_plain) takes a step per byte or run of bytes and
+// carries its place between windows in a scan_state. The block walk
+// (walk_blocks) takes whole lines from 64-byte masks: step 1 is take_colon
+// (a colon that ends its word: IPv4), take_word (several colons: IPv6) or
+// take_colon_by_colon (a word too long to take whole), step 2 service_at,
+// steps 3 and 4 count_state_field. Near a window's end, and for runs longer
+// than its masks, it leaves the rest to the plain walk.
 #include "counting/scan.h"
 
 #include <bit>
@@ -20,15 +34,8 @@ bool ends_state_field(char byte)
     return byte == '\r' || byte == '\n';
 }
 
-bool seeking(const scan_state &state)
-{
-    return state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
-}
-
 // ---------------------------------------------------------------------------
-// The plain walk: each call takes one step, over one byte or over a run of
-// bytes that a single search can pass (up to a colon, up to a space, to the
-// end of a word).
+// The plain walk.
 
 // The bytes that end a word, and with it the port field after its last
 // colon: only a space can end a port that matches.
@@ -164,10 +171,7 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
 }
 
 // ---------------------------------------------------------------------------
-// The block walk: whole lines at a time, from 64-bit masks that mark the
-// colons or the spaces among 64 bytes, so that a busy listing costs a few
-// instructions per line rather than a few per byte. It takes every line the
-// plain walk would take the same way, and leaves the rest to it.
+// The block walk: a few instructions per line rather than a few per byte.
 
 // The bytes of a block that matter to a word walked colon by colon: bit i of `colons` is
 // set when block[i] is a colon, and of `bounds` when it is a colon or ends a
@@ -227,10 +231,8 @@ std::uint64_t byte_mask(const char *block, char byte)
 #endif
 }
 
-// A port text and the space that ends it, as the four bytes at a port field
-// read as one number, and which of those bytes count: so that the port test
-// is one load and a compare per service rather than byte after byte (a
-// listing of random ports scanned a fifth faster so).
+// A port text and the space that ends it as one number, and which of its
+// four bytes count: a port test in one load (a fifth faster than by bytes).
 struct port_word {
     std::uint32_t bytes;
     std::uint32_t mask;
@@ -525,7 +527,8 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
     const char *at = window.data();
     const char *const end = at + window.size();
     while (at < end) {
-        if (seeking(state) && state.word_colons == 0 && end - at >= lookahead)
+        const bool seeking = state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
+        if (seeking && state.word_colons == 0 && end - at >= lookahead)
             at = walk_blocks(state, at, end, counts);
         else
             at = step_plain(state, at, end, counts);
