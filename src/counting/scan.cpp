@@ -271,11 +271,10 @@ int service_at(const char *port)
     return service;
 }
 
-// What the block walk may read ahead of a block's start: a colon in the
-// block, the 64 bytes after it, which tell where the colon's word ends and
-// which colons it holds, the word's last colon among them and its port, the
-// 64 bytes after that port, and a state field and its end that start among
-// them.
+// What the block walk may read ahead of a block's start: a colon in it, the
+// 64 bytes after that (where its word ends, which colons it holds), the
+// word's last colon among them and its port, the 64 bytes after that port,
+// and a state field and its end that start among them.
 constexpr std::ptrdiff_t lookahead = 64 + 64 + 4 + 64 + 12;
 
 // True when the colon at `colon` is its word's last: a space comes before
@@ -332,13 +331,13 @@ enum class taken { passed, matched, whole, colon_by_colon, plain_at_block, plain
 // Find the local colon, as in an IPv4 listing: a colon whose word ends
 // after it, as the 16 bytes after it show, is a whole endpoint's. It is
 // tested when the walk seeks a local colon; when no service matches, the
-// next colon is stepped over once it too shows that its word ends there.
-// Should this colon not be its word's last, the two make a word of two
-// colons, which leaves the walk where it was all the same.
+// next colon is stepped over once it too shows that its word ends there
+// (if this colon is not its word's last, the two make a word of two colons,
+// which leaves the walk where it was all the same). Another colon within
+// six bytes marks an IPv6 address, whose word is taken whole at once: any
+// word may be, so that only saves work.
 taken take_colon(block_walk &walk, const char *colon, int &service)
 {
-    // Another colon within six bytes marks an IPv6 address, whose word is
-    // taken whole at once: any word may be, so this only saves work.
     if ((walk.colons >> (colon - walk.block) >> 1 & 0x3F) != 0)
         return taken::whole;
     if (!walk.local) {
@@ -541,9 +540,7 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
 
 void scan_window_plain(scan_state &state, std::string_view window, service_counts &counts)
 {
-    const char *at = window.data();
-    const char *const end = at + window.size();
-    while (at < end)
+    for (const char *at = window.data(), *end = at + window.size(); at < end;)
         at = step_plain(state, at, end, counts);
 }
 
