@@ -35,19 +35,21 @@ read_result scan_in_one_buffer(byte_source source, std::size_t size, scan_state 
     return result;
 }
 
-// The two buffers between the reading thread and the scan. Window k is read
-// into buffer k % 2, so the reader may start window k + 2 only once the scan
-// is done with window k.
+// The buffers between the reading thread and the scan. Window k is read into
+// buffer k % window_buffers, so the reader may start window k +
+// window_buffers only once the scan is done with window k. More than two
+// let the reader run ahead, so that the scan does not wait each time the
+// reader is not scheduled at once (on a busy machine).
 struct pipeline {
     byte_source source{};
     std::uint64_t size = 0;
     std::size_t window = 0;
-    char *buffers[2] = {};
+    char *buffers[window_buffers] = {};
     std::mutex lock;
     std::condition_variable changed;
     std::uint64_t read = 0;        // windows read
     std::uint64_t scanned = 0;     // windows the scan is done with
-    std::size_t arrived[2] = {};   // bytes of each buffer's latest window; 0: nothing more comes
+    std::size_t arrived[window_buffers] = {};  // bytes of each buffer's latest window; 0: nothing more comes
 };
 
 // The second thread: ends after the last window, or after a read that
@@ -58,13 +60,13 @@ void read_windows(pipeline &line)
     for (std::uint64_t k = 0; left > 0; ++k) {
         {
             std::unique_lock<std::mutex> guard(line.lock);
-            line.changed.wait(guard, [&] { return line.read - line.scanned < 2; });
+            line.changed.wait(guard, [&] { return line.read - line.scanned < window_buffers; });
         }
         const std::size_t want = left < line.window ? static_cast<std::size_t>(left) : line.window;
-        const std::size_t got = line.source.read(line.source.source, line.buffers[k % 2], want);
+        const std::size_t got = line.source.read(line.source.source, line.buffers[k % window_buffers], want);
         {
             const std::lock_guard<std::mutex> guard(line.lock);
-            line.arrived[k % 2] = got;
+            line.arrived[k % window_buffers] = got;
             line.read = k + 1;
         }
         line.changed.notify_all();
@@ -74,7 +76,7 @@ void read_windows(pipeline &line)
     }
 }
 
-read_result scan_in_two_buffers(pipeline &line, scan_state &state, service_counts &counts)
+read_result scan_in_buffers(pipeline &line, scan_state &state, service_counts &counts)
 {
     std::thread reader(read_windows, std::ref(line));
     read_result result = read_result::done;
@@ -84,13 +86,13 @@ read_result scan_in_two_buffers(pipeline &line, scan_state &state, service_count
         {
             std::unique_lock<std::mutex> guard(line.lock);
             line.changed.wait(guard, [&] { return line.read > k; });
-            got = line.arrived[k % 2];
+            got = line.arrived[k % window_buffers];
         }
         if (got == 0) {
             result = read_result::short_read;
             break;
         }
-        scan_window(state, {line.buffers[k % 2], got}, counts);
+        scan_window(state, {line.buffers[k % window_buffers], got}, counts);
         left -= got;
         {
             const std::lock_guard<std::mutex> guard(line.lock);
@@ -126,14 +128,12 @@ read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole,
         line.source = source;
         line.size = size;
         line.window = window;
-        line.buffers[0] = reserve_read_buffer(window);
-        line.buffers[1] = reserve_read_buffer(window);
-        if (line.buffers[0] && line.buffers[1])
-            result = scan_in_two_buffers(line, state, counts);
-        else
-            result = read_result::short_read;
-        release_read_buffer(line.buffers[0], window);
-        release_read_buffer(line.buffers[1], window);
+        bool reserved = true;
+        for (char *&buffer : line.buffers)
+            reserved = (buffer = reserve_read_buffer(window)) != nullptr && reserved;
+        result = reserved ? scan_in_buffers(line, state, counts) : read_result::short_read;
+        for (char *buffer : line.buffers)
+            release_read_buffer(buffer, window);
     }
     if (result == read_result::done)
         finish_scan(state, counts);
@@ -146,7 +146,7 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     if (!open_for_reading(dump_path(spool_dir).c_str(), file))
         return read_result::not_opened;
     const read_result result =
-        scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / 2, counts);
+        scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / window_buffers, counts);
     close_file(file);
     return result;
 }

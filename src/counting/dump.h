@@ -12,10 +12,11 @@
 
 // A dump within this many bytes is read with a single read into one buffer
 // of its size and scanned in one pass, with no second thread. A larger one
-// is read window after window into two buffers of half this size each: the
-// next window is read on a second thread while one is scanned, so the
+// is read window after window into window_buffers buffers that share this
+// size: a second thread reads the next windows while one is scanned, so the
 // memory stays the same whatever the dump's size.
 constexpr std::size_t dump_buffer_size = 5'000'000;
+constexpr int window_buffers = 4;
 
 // The spool folder text, the platform's separator, then netstatdump.log.
 // Nothing is trimmed from or added to the folder text, so a trailing
@@ -38,7 +39,7 @@ struct byte_source {
 };
 
 // The reading and scanning of load_dump, from any source of `size` bytes:
-// one buffer of `size` when size <= `whole`, else two buffers of `window`
-// bytes, read on a second thread. done, or short_read as load_dump says.
+// one buffer of `size` when size <= `whole`, else window_buffers buffers of
+// `window` bytes, read on a second thread. done, or short_read as load_dump says.
 read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
                       service_counts &counts);
