@@ -17,7 +17,9 @@
 # optionally hyperfine for a cross-check of the 5 MB times:
 #   apt-get install -y cmake g++ libbenchmark-dev time hyperfine
 # The environment variables of compare.sh (AWK, TMPDIR, ...) pass through;
-# arguments go to the Google Benchmark binary (--benchmark_filter=...).
+# OLD_ESTACOUNT names another build of the program for compare.sh to time
+# beside this one; arguments go to the Google Benchmark binary
+# (--benchmark_filter=...).
 # Every number printed is measured in the run; nothing is asserted but the
 # agreement of the counts.
 set -eu
@@ -35,7 +37,7 @@ if commit=$(git -C "$top" log -1 --format='%h %s' 2>/dev/null); then
 fi
 echo
 
-"$top/bench/compare.sh" "$build"
+"$top/bench/compare.sh" "$build" ${OLD_ESTACOUNT:+"$OLD_ESTACOUNT"}
 
 echo
 "$build/bench/estacount_bench" "$@"

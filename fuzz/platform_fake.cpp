@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 const char directory_separator = '/';
 
@@ -25,33 +24,62 @@ void forget_recorded(fake_world &world)
     world.command.clear();
 }
 
-// Hands the dump to `consume` in windows of the world's size (at most
-// `buffer_size`), as the real read does with its buffer. Each window is a
-// fresh heap copy of exactly its length, freed after the call, so that
-// AddressSanitizer stops a consumer that reads past a window's end or keeps
-// its bytes beyond the call. A short read delivers every window but the last.
-read_result read_file_in_windows(const char *path, std::size_t buffer_size,
-                                 window_consumer consume, void *context)
+namespace {
+std::size_t fake_read_at = 0;  // how much of the dump the open file has given
+}
+
+bool open_for_reading(const char *path, open_file &file)
 {
-    if (path == nullptr || consume == nullptr || buffer_size == 0)
+    if (path == nullptr)
         std::abort();
     ++fake.reads;
     fake.read_path = path;
-    if (!fake.dump_exists)
-        return fake.read_outcome = read_result::not_opened;
-
-    const std::size_t window = fake.window_size < buffer_size ? fake.window_size : buffer_size;
-    std::string_view left = fake.dump;
-    while (!left.empty()) {
-        const std::size_t size = left.size() < window ? left.size() : window;
-        if (fake.read_comes_up_short && size == left.size())
-            return fake.read_outcome = read_result::short_read;
-        const std::unique_ptr<char[]> bytes(new char[size]);
-        std::memcpy(bytes.get(), left.data(), size);
-        consume({bytes.get(), size}, context);
-        left.remove_prefix(size);
+    if (!fake.dump_exists) {
+        fake.read_outcome = read_result::not_opened;
+        return false;
     }
-    return fake.read_outcome = read_result::done;
+    fake.read_outcome = read_result::done;
+    fake_read_at = 0;
+    file.handle = 0;
+    file.size = fake.dump.size();
+    return true;
+}
+
+// Gives the dump in windows of the world's size (at most `want`). A short
+// read gives every window but the last.
+std::size_t read_next(open_file &file, char *into, std::size_t want)
+{
+    if (file.handle != 0 || into == nullptr || want == 0)
+        std::abort();
+    const std::size_t left = fake.dump.size() - fake_read_at;
+    std::size_t size = want < fake.window_size ? want : fake.window_size;
+    size = size < left ? size : left;
+    if (fake.read_comes_up_short && size == left) {
+        fake.read_outcome = read_result::short_read;
+        return 0;
+    }
+    std::memcpy(into, fake.dump.data() + fake_read_at, size);
+    fake_read_at += size;
+    return size;
+}
+
+void close_file(open_file &file)
+{
+    if (file.handle != 0)
+        std::abort();
+    file.handle = -1;
+}
+
+// Heap memory of exactly the size, so that AddressSanitizer stops a read
+// past the buffer.
+char *reserve_read_buffer(std::size_t size)
+{
+    return new char[size];
+}
+
+void release_read_buffer(char *buffer, std::size_t)
+{
+    delete[] buffer;
 }
 
 // The database: any path, present or not as the world says.

@@ -1,18 +1,107 @@
 #include "counting/dump.h"
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 #include "counting/scan.h"
 
 namespace {
 
-struct scan_in_progress {
-    scan_state state;
-    service_counts &counts;
+std::size_t read_file(void *file, char *into, std::size_t want)
+{
+    return read_next(*static_cast<open_file *>(file), into, want);
+}
+
+// Reads the whole source into one buffer, scanning what each read brings.
+read_result scan_in_one_buffer(byte_source source, std::size_t size, scan_state &state,
+                               service_counts &counts)
+{
+    char *const buffer = reserve_read_buffer(size);
+    if (!buffer)
+        return read_result::short_read;
+    read_result result = read_result::done;
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t got = source.read(source.source, buffer + at, size - at);
+        if (got == 0) {
+            result = read_result::short_read;
+            break;
+        }
+        scan_window(state, {buffer + at, got}, counts);
+        at += got;
+    }
+    release_read_buffer(buffer, size);
+    return result;
+}
+
+// The buffers between the reading thread and the scan. Window k is read into
+// buffer k % window_buffers, so the reader may start window k +
+// window_buffers only once the scan is done with window k. More than two
+// let the reader run ahead, so that the scan does not wait each time the
+// reader is not scheduled at once (on a busy machine).
+struct pipeline {
+    byte_source source{};
+    std::uint64_t size = 0;
+    std::size_t window = 0;
+    char *buffers[window_buffers] = {};
+    std::mutex lock;
+    std::condition_variable changed;
+    std::uint64_t read = 0;        // windows read
+    std::uint64_t scanned = 0;     // windows the scan is done with
+    std::size_t arrived[window_buffers] = {};  // bytes of each buffer's latest window; 0: nothing more comes
 };
 
-void scan_next_window(std::string_view window, void *context)
+// The second thread: ends after the last window, or after a read that
+// brought nothing, which tells the scan so.
+void read_windows(pipeline &line)
 {
-    auto &scan = *static_cast<scan_in_progress *>(context);
-    scan_window(scan.state, window, scan.counts);
+    std::uint64_t left = line.size;
+    for (std::uint64_t k = 0; left > 0; ++k) {
+        {
+            std::unique_lock<std::mutex> guard(line.lock);
+            line.changed.wait(guard, [&] { return line.read - line.scanned < window_buffers; });
+        }
+        const std::size_t want = left < line.window ? static_cast<std::size_t>(left) : line.window;
+        const std::size_t got = line.source.read(line.source.source, line.buffers[k % window_buffers], want);
+        {
+            const std::lock_guard<std::mutex> guard(line.lock);
+            line.arrived[k % window_buffers] = got;
+            line.read = k + 1;
+        }
+        line.changed.notify_all();
+        if (got == 0)
+            return;
+        left -= got;
+    }
+}
+
+read_result scan_in_buffers(pipeline &line, scan_state &state, service_counts &counts)
+{
+    std::thread reader(read_windows, std::ref(line));
+    read_result result = read_result::done;
+    std::uint64_t left = line.size;
+    for (std::uint64_t k = 0; left > 0; ++k) {
+        std::size_t got;
+        {
+            std::unique_lock<std::mutex> guard(line.lock);
+            line.changed.wait(guard, [&] { return line.read > k; });
+            got = line.arrived[k % window_buffers];
+        }
+        if (got == 0) {
+            result = read_result::short_read;
+            break;
+        }
+        scan_window(state, {line.buffers[k % window_buffers], got}, counts);
+        left -= got;
+        {
+            const std::lock_guard<std::mutex> guard(line.lock);
+            line.scanned = k + 1;
+        }
+        line.changed.notify_all();
+    }
+    reader.join();
+    return result;
 }
 
 }  // namespace
@@ -25,12 +114,39 @@ std::string dump_path(std::string_view spool_dir)
     return path;
 }
 
+read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
+                      service_counts &counts)
+{
+    scan_state state;
+    read_result result = read_result::done;
+    if (size == 0) {
+        // Nothing to read, and an empty dump is no failure.
+    } else if (size <= whole) {
+        result = scan_in_one_buffer(source, static_cast<std::size_t>(size), state, counts);
+    } else {
+        pipeline line;
+        line.source = source;
+        line.size = size;
+        line.window = window;
+        bool reserved = true;
+        for (char *&buffer : line.buffers)
+            reserved = (buffer = reserve_read_buffer(window)) != nullptr && reserved;
+        result = reserved ? scan_in_buffers(line, state, counts) : read_result::short_read;
+        for (char *buffer : line.buffers)
+            release_read_buffer(buffer, window);
+    }
+    if (result == read_result::done)
+        finish_scan(state, counts);
+    return result;
+}
+
 read_result load_dump(std::string_view spool_dir, service_counts &counts)
 {
-    scan_in_progress scan{{}, counts};
-    const read_result result = read_file_in_windows(dump_path(spool_dir).c_str(),
-                                                    dump_buffer_size, scan_next_window, &scan);
-    if (result == read_result::done)
-        finish_scan(scan.state, counts);
+    open_file file;
+    if (!open_for_reading(dump_path(spool_dir).c_str(), file))
+        return read_result::not_opened;
+    const read_result result =
+        scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / window_buffers, counts);
+    close_file(file);
     return result;
 }

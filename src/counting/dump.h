@@ -3,23 +3,43 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/service_table.h"
 #include "platform/file.h"
 
-// The one buffer the dump is read through: a dump within it is read with a
-// single read and scanned in one pass; a larger one window after window.
+// A dump within this many bytes is read with a single read into one buffer
+// of its size and scanned in one pass, with no second thread. A larger one
+// is read window after window into window_buffers buffers that share this
+// size: a second thread reads the next windows while one is scanned, so the
+// memory stays the same whatever the dump's size.
 constexpr std::size_t dump_buffer_size = 5'000'000;
+constexpr int window_buffers = 4;
 
 // The spool folder text, the platform's separator, then netstatdump.log.
 // Nothing is trimmed from or added to the folder text, so a trailing
 // separator is doubled.
 std::string dump_path(std::string_view spool_dir);
 
-// Reads dump_path(spool_dir) through the dump buffer and scans each window as
-// it arrives, adding to `counts` (all four services, whatever a run selects).
-// not_opened when the dump is absent or is not a regular file; short_read
-// when it could not be read whole, and `counts` are then not to be used.
+// Reads dump_path(spool_dir) and scans each window as it arrives, adding to
+// `counts` (all four services, whatever a run selects). not_opened when the
+// dump is absent or is not a regular file; short_read when fewer bytes
+// arrived than the size found at the open (a read failed or the file
+// shrank) or the buffers could not be had, and `counts` are then not to be
+// used.
 read_result load_dump(std::string_view spool_dir, service_counts &counts);
+
+// Where the bytes come from: `read` behaves as read_next (file.h), called
+// with `source`, on the reading thread alone once that has started.
+struct byte_source {
+    std::size_t (*read)(void *source, char *into, std::size_t want);
+    void *source;
+};
+
+// The reading and scanning of load_dump, from any source of `size` bytes:
+// one buffer of `size` when size <= `whole`, else window_buffers buffers of
+// `window` bytes, read on a second thread. done, or short_read as load_dump says.
+read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
+                      service_counts &counts);

@@ -1,3 +1,17 @@
+// How a line is taken, in four steps (scan.h gives the rules):
+//   1. find the local colon: the next colon the word rule shows;
+//   2. test the port after it against the four services' ports;
+//   3. no match: step over the next colon, the remote endpoint's; a match:
+//      skip the port, spaces, the remote endpoint and spaces;
+//   4. count the state field there if it is ESTABLISHED up to a line end,
+//      and go on from the field itself.
+// The plain walk (step_plain) takes a step per byte or run of bytes and
+// carries its place between windows in a scan_state. The block walk
+// (walk_blocks) takes whole lines from 64-byte masks: step 1 is take_colon
+// (a colon that ends its word: IPv4), take_word (several colons: IPv6) or
+// take_colon_by_colon (a word too long to take whole), step 2 service_at,
+// steps 3 and 4 count_state_field. Near a window's end, and for runs longer
+// than its masks, it leaves the rest to the plain walk.
 #include "counting/scan.h"
 
 #include <bit>
@@ -20,15 +34,8 @@ bool ends_state_field(char byte)
     return byte == '\r' || byte == '\n';
 }
 
-bool seeking(const scan_state &state)
-{
-    return state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
-}
-
 // ---------------------------------------------------------------------------
-// The plain walk: each call takes one step, over one byte or over a run of
-// bytes that a single search can pass (up to a colon, up to a space, to the
-// end of a word).
+// The plain walk.
 
 // The bytes that end a word, and with it the port field after its last
 // colon: only a space can end a port that matches.
@@ -164,12 +171,9 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
 }
 
 // ---------------------------------------------------------------------------
-// The block walk: whole lines at a time, from 64-bit masks that mark the
-// colons or the spaces among 64 bytes, so that a busy listing costs a few
-// instructions per line rather than a few per byte. It takes every line the
-// plain walk would take the same way, and leaves the rest to it.
+// The block walk: a few instructions per line rather than a few per byte.
 
-// The bytes of a block that matter to the careful walk: bit i of `colons` is
+// The bytes of a block that matter to a word walked colon by colon: bit i of `colons` is
 // set when block[i] is a colon, and of `bounds` when it is a colon or ends a
 // word; the first bound after a colon tells whether it was its word's last.
 struct block_masks {
@@ -227,10 +231,8 @@ std::uint64_t byte_mask(const char *block, char byte)
 #endif
 }
 
-// A port text and the space that ends it, as the four bytes at a port field
-// read as one number, and which of those bytes count: so that the port test
-// is one load and a compare per service rather than byte after byte (a
-// listing of random ports scanned a fifth faster so).
+// A port text and the space that ends it as one number, and which of its
+// four bytes count: a port test in one load (a fifth faster than by bytes).
 struct port_word {
     std::uint32_t bytes;
     std::uint32_t mask;
@@ -269,15 +271,15 @@ int service_at(const char *port)
     return service;
 }
 
-// What the block walk may read ahead of a block's start: the block, the 64
-// bytes after a colon in it, which tell where the colon's word ends and
-// which colons it holds, the port after a colon, the 64 bytes after that
-// port, and a state field and its end that start among them.
-constexpr std::ptrdiff_t lookahead = 64 + 4 + 64 + 12;
+// What the block walk may read ahead of a block's start: a colon in it, the
+// 64 bytes after that (where its word ends, which colons it holds), the
+// word's last colon among them and its port, the 64 bytes after that port,
+// and a state field and its end that start among them.
+constexpr std::ptrdiff_t lookahead = 64 + 64 + 4 + 64 + 12;
 
 // True when the colon at `colon` is its word's last: a space comes before
 // any colon in the 16 bytes after it. False also when the word ends at a CR
-// or LF, or later: the careful walk then looks again.
+// or LF, or later: the walk then looks again.
 bool space_before_colon(const char *colon)
 {
 #ifdef ESTACOUNT_SSE2
@@ -294,231 +296,230 @@ bool space_before_colon(const char *colon)
 #endif
 }
 
-// What the careful walk made of a colon: passed it, found a matching port
-// to go on from, or found a run of bytes too long to see whether the colon
-// ends its word, which the plain walk then takes on after the colon.
-enum class careful_step { passed, matched, plain };
+// Where the block walk stands: the 64 bytes from `block` and which of their
+// colons lie ahead. `local` says where the current word began (seeking the
+// local colon, or the one to step over), and `before` how many of its
+// colons a word walked colon by colon has passed: 0, 1, or 2 for more. Only
+// then are the block's exact masks needed (`bounds` stays 0 until then).
+struct block_walk {
+    const char *block;
+    const char *end;
+    block_masks masks;
+    std::uint64_t colons;
+    bool local;
+    std::uint8_t before;
+};
 
-// The block walk's step at a colon of a block whose words may hold several
-// colons, from the block's exact masks. `local` says where the walk stood
-// when the colon's word began and `before` how many of its colons it has
-// passed (2 for two or more); both are brought up to date, and `service` is
-// set to the port's service.
-careful_step careful_colon(const block_masks &masks, const char *block, const char *colon, bool &local,
-                           std::uint8_t &before, int &service)
+// What a step made of a colon: passed it, found the local colon with a
+// service's port, or must leave it to the next step: the word taken whole,
+// colon by colon, or, near the window's end or in a word too long even for
+// that, by the plain walk from the block's start or after the colon.
+enum class taken { passed, matched, whole, colon_by_colon, plain_at_block, plain_after_colon };
+
+// Puts the block at `at`; false when that is too near the window's end,
+// where the plain walk takes over.
+[[gnu::always_inline]] inline bool move_block(block_walk &walk, const char *at)
 {
-    // A matching port ends at a space, so its colon is its word's last; any
-    // other colon is its word's last when the first bound after it ends the
-    // word.
-    const int bit = static_cast<int>(colon - block);
+    walk.block = at;
+    if (walk.end - at < lookahead)
+        return false;
+    walk.masks = walk.before == 0 ? block_masks{byte_mask(at, ':'), 0} : masks_of(at, 4);
+    walk.colons = walk.masks.colons;
+    return true;
+}
+
+// Find the local colon, as in an IPv4 listing: a colon whose word ends
+// after it, as the 16 bytes after it show, is a whole endpoint's. It is
+// tested when the walk seeks a local colon; when no service matches, the
+// next colon is stepped over once it too shows that its word ends there
+// (if this colon is not its word's last, the two make a word of two colons,
+// which leaves the walk where it was all the same). Another colon within
+// six bytes marks an IPv6 address, whose word is taken whole at once: any
+// word may be, so that only saves work.
+taken take_colon(block_walk &walk, const char *colon, int &service)
+{
+    if ((walk.colons >> (colon - walk.block) >> 1 & 0x3F) != 0)
+        return taken::whole;
+    if (!walk.local) {
+        if (!space_before_colon(colon))
+            return taken::whole;
+        walk.local = true;
+        return taken::passed;
+    }
+    service = service_at(colon + 1);
+    if (service >= 0)
+        return taken::matched;
+    if (walk.colons != 0) {
+        if (!space_before_colon(walk.block + std::countr_zero(walk.colons)))
+            return taken::whole;
+        walk.colons &= walk.colons - 1;
+        return taken::passed;
+    }
+    // The colon to step over lies in a later block.
+    if (!space_before_colon(colon))
+        return taken::whole;
+    walk.local = false;
+    return taken::passed;
+}
+
+// Find the local colon in a word of several colons, such as an IPv6
+// endpoint: taken whole from the masks of the 16 bytes after its first
+// colon, else the 64. Of its colons only the last can be tested (see
+// end_word); `colon` is moved to it when its port matches. A word longer
+// than that is walked colon by colon.
+taken take_word(block_walk &walk, const char *&colon, int &service)
+{
+    block_masks ahead = masks_of(colon + 1, 1);
+    if ((ahead.bounds & ~ahead.colons) == 0)
+        ahead = masks_of(colon + 1, 4);
+    const std::uint64_t ends = ahead.bounds & ~ahead.colons;
+    if (ends == 0) {
+        if (walk.masks.bounds == 0)
+            walk.masks = masks_of(walk.block, 4);
+        return taken::colon_by_colon;
+    }
+    const int end_at = 1 + std::countr_zero(ends);  // the word's end, from `colon`
+    // The word's colons after this one, as bits from `colon`.
+    const std::uint64_t more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
+    walk.colons &= ~(more << (colon - walk.block));
+    const std::uint8_t shown = more == 0 ? 0 : (more & (more - 1)) == 0 ? 1 : 2;
+    const bool tested = walk.local != (shown == 1);
+    const char *last = more != 0 ? colon + 63 - std::countl_zero(more) : colon;
+    service = tested ? service_at(last + 1) : -1;
+    if (service >= 0) {
+        colon = last;
+        return taken::matched;
+    }
+    walk.local = !tested;
+    // A word that ended in the next block: on from its end.
+    if (colon + end_at - walk.block > 64 && !move_block(walk, colon + end_at))
+        return taken::plain_at_block;
+    return taken::passed;
+}
+
+// Find the local colon colon by colon, in a word too long to take whole,
+// from the block's exact masks: a colon is its word's last when the first
+// bound after it ends the word, or when its port matches, since a matching
+// port ends at a space.
+taken take_colon_by_colon(block_walk &walk, const char *colon, int &service)
+{
+    const int bit = static_cast<int>(colon - walk.block);
     service = service_at(colon + 1);
     bool last = service >= 0;
     if (!last) {
-        const std::uint64_t after = masks.bounds >> bit >> 1;
+        const std::uint64_t after = walk.masks.bounds >> bit >> 1;
         if (after != 0) {
-            last = (masks.colons >> bit >> 1 & after & (~after + 1)) == 0;
+            last = (walk.masks.colons >> bit >> 1 & after & (~after + 1)) == 0;
         } else {
             const block_masks probe = masks_of(colon + 1, 1);
             if (probe.bounds == 0)
-                return careful_step::plain;
+                return taken::plain_after_colon;
             last = (probe.colons & probe.bounds & (~probe.bounds + 1)) == 0;
         }
     }
     if (!last) {
-        before = static_cast<std::uint8_t>(before < 2 ? before + 1 : 2);
-        return careful_step::passed;
+        walk.before = static_cast<std::uint8_t>(walk.before < 2 ? walk.before + 1 : 2);
+        return taken::passed;
     }
-    // The word's last colon: tested as a local one, or stepped over (see
-    // end_word).
-    const bool tested = local != (before == 1);
-    before = 0;
+    // The word's last colon: tested as a local one, or stepped over.
+    const bool tested = walk.local != (walk.before == 1);
+    walk.before = 0;
     if (!tested || service < 0) {
-        local = !tested;
-        return careful_step::passed;
+        walk.local = !tested;
+        return taken::passed;
     }
-    return careful_step::matched;
+    return taken::matched;
 }
 
-// Hands a word over to the plain walk just after its colon `colon`, before
-// which it showed `before` colons, the word having begun where `local`
-// says.
-const char *resume_after(scan_state &state, const char *colon, bool local, std::uint8_t before)
+// Hands the walk over to the plain one just after `colon`, the word's
+// latest, before which it showed `before` colons.
+const char *resume_after(scan_state &state, const block_walk &walk, const char *colon)
 {
-    state.step = local ? scan_step::seek_local : scan_step::seek_remote;
-    state.word_colons = static_cast<std::uint8_t>(before + 1);
+    state.step = walk.local ? scan_step::seek_local : scan_step::seek_remote;
+    state.word_colons = static_cast<std::uint8_t>(walk.before + 1);
     state.candidates = every_service;
     state.matched = 0;
     return colon + 1;
 }
 
-// Starts seeking a colon at `at`, at least `lookahead` bytes before `end`,
-// with no colon of the current word behind it. Returns where it stopped,
-// with `state` saying which step the walk is in there.
-const char *walk_blocks(scan_state &state, const char *at, const char *end,
-                        service_counts &counts)
+// Hands the walk over to the plain one at `at`, seeking a colon. A word
+// still open has shown `before` colons, and shows its next one before it
+// ends: the plain walk need not know the port bytes in between.
+const char *leave_at(scan_state &state, const block_walk &walk, const char *at)
 {
-    const char *block = at;
-    bool local = state.step == scan_step::seek_local;  // where the current word began
-    std::uint8_t before = 0;  // colons of the current word passed: 0, 1, or 2 for more
-    // Each colon is taken as a whole endpoint's, as in an IPv4 listing, when
-    // the bytes after it show it ends its word; the first colon of a word
-    // that does not is taken with its word at once. Only a word walked colon
-    // by colon needs the block's exact masks (`bounds` stays 0 until then).
-    block_masks masks{byte_mask(block, ':'), 0};
-    std::uint64_t colons = masks.colons;  // those not yet passed
+    state.step = walk.local ? scan_step::seek_local : scan_step::seek_remote;
+    state.word_colons = walk.before;
+    state.candidates = 0;
+    state.matched = 0;
+    return at;
+}
+
+// Skip to the state field and count: from the space after the matched
+// port, over spaces, the remote endpoint and spaces to the state field,
+// which counts when it is ESTABLISHED up to a line end. The walk goes on
+// from the field itself: a line with no state takes the next line's first
+// word as its state, and that line is then still examined. Returns where
+// the plain walk goes on when a run leaves the 64 bytes, else nullptr.
+const char *count_state_field(block_walk &walk, scan_state &state, const char *colon, int service,
+                              service_counts &counts)
+{
+    state.word_colons = 0;
+    state.service = static_cast<std::int8_t>(service);
+    const char *gap = colon + 1 + service_table[service].port_text.size();
+    const std::uint64_t spaces = byte_mask(gap, ' ');
+    const std::uint64_t others = ~spaces;
+    if (others == 0) {
+        state.step = scan_step::spaces_before_remote;
+        return gap;
+    }
+    const int remote = std::countr_zero(others);
+    if ((spaces >> remote) == 0) {
+        state.step = scan_step::remote;
+        return gap + remote;
+    }
+    const int second_gap = remote + std::countr_zero(spaces >> remote);
+    if ((others >> second_gap) == 0) {
+        state.step = scan_step::spaces_before_state;
+        return gap + second_gap;
+    }
+    const char *field = gap + second_gap + std::countr_zero(others >> second_gap);
+    counts[service] += std::memcmp(field, established.data(), established.size()) == 0 &&
+                       ends_state_field(field[established.size()]);
+    walk.local = true;  // the field starts a word
+    if (field - walk.block < 64)
+        walk.colons &= ~std::uint64_t{0} << (field - walk.block);
+    else if (!move_block(walk, field))
+        return leave_at(state, walk, field);
+    return nullptr;
+}
+
+// Walks line after line from `at`, at least `lookahead` bytes before `end`,
+// seeking a colon with no colon of the current word behind it. Returns
+// where it stopped, with `state` saying which step the walk is in there.
+const char *walk_blocks(scan_state &state, const char *at, const char *end, service_counts &counts)
+{
+    block_walk walk{at, end, {}, 0, state.step == scan_step::seek_local, 0};
+    move_block(walk, at);
     for (;;) {
-        if (colons == 0) {
-            block += 64;
-            if (end - block < lookahead) {
-                // A word still open has shown `before` colons, and shows its
-                // next one before it ends: the plain walk need not know the
-                // port bytes in between.
-                state.step = local ? scan_step::seek_local : scan_step::seek_remote;
-                state.word_colons = before;
-                state.candidates = 0;
-                state.matched = 0;
-                return block;
-            }
-            masks = before == 0 ? block_masks{byte_mask(block, ':'), 0} : masks_of(block, 4);
-            colons = masks.colons;
-            continue;
-        }
-        const int bit = std::countr_zero(colons);
-        const char *colon = block + bit;
-        colons &= colons - 1;
+        while (walk.colons == 0)
+            if (!move_block(walk, walk.block + 64))
+                return leave_at(state, walk, walk.block);
+        const char *colon = walk.block + std::countr_zero(walk.colons);
+        walk.colons &= walk.colons - 1;
 
-        // Unless inside a word walked colon by colon, every colon reached is
-        // its word's first: the colon before it ended its word.
         int service = -1;
-        bool careful = before != 0;
-        if (!careful) {
-            if (!local) {
-                if (space_before_colon(colon)) {
-                    local = true;
-                    continue;
-                }
-                careful = true;
-            } else if (service = service_at(colon + 1); service < 0) {
-                // The next colon is most often the remote endpoint's, in the
-                // same block, and the only one of its word: stepped over, as
-                // the old walk did, once the bytes after it show its word
-                // ends. Should this colon not be its word's last, the two
-                // make a word of two colons, which leaves the walk where it
-                // was all the same. With no next colon in the block, this
-                // one must show it ends its word.
-                if (colons != 0) {
-                    if (space_before_colon(block + std::countr_zero(colons))) {
-                        colons &= colons - 1;
-                        continue;
-                    }
-                } else if (space_before_colon(colon)) {
-                    local = false;
-                    continue;
-                }
-                careful = true;
-            }
-        }
-        if (careful && before == 0) {
-            // Most often the whole word lies in the 16 bytes after its first
-            // colon, else in the 64: its colons are those up to its end, and
-            // only its last may be tested.
-            block_masks ahead = masks_of(colon + 1, 1);
-            if ((ahead.bounds & ~ahead.colons) == 0)
-                ahead = masks_of(colon + 1, 4);
-            const std::uint64_t ends = ahead.bounds & ~ahead.colons;
-            if (ends == 0) {
-                if (masks.bounds == 0)
-                    masks = masks_of(block, 4);
-                goto colon_by_colon;  // a word longer than that
-            }
-            const int end_at = 1 + std::countr_zero(ends);  // the word's end, from `colon`
-            // The word's colons after this one, as bits from `colon`.
-            const std::uint64_t more = (ahead.colons << 1) & (~std::uint64_t{0} >> (64 - end_at));
-            colons &= ~(more << bit);
-            // Colons before the last: 0, 1, or 2 for more (see end_word).
-            const std::uint8_t shown = more == 0 ? 0 : (more & (more - 1)) == 0 ? 1 : 2;
-            const bool tested = local != (shown == 1);
-            const char *last = more != 0 ? colon + 63 - std::countl_zero(more) : colon;
-            service = tested ? service_at(last + 1) : -1;
-            if (service < 0) {
-                local = !tested;
-                if (colons == 0 && colon + end_at - block > 64) {
-                    // The word ended in the next block: on from its end.
-                    block = colon + end_at;
-                    if (end - block < lookahead) {
-                        state.step = local ? scan_step::seek_local : scan_step::seek_remote;
-                        state.word_colons = 0;
-                        return block;
-                    }
-                    masks = {byte_mask(block, ':'), 0};
-                    colons = masks.colons;
-                }
-                continue;
-            }
-            if (last - block >= 64) {
-                // The port is read from a block that starts at its colon.
-                if (end - last < lookahead)
-                    return resume_after(state, last, local, shown);
-                block = last;
-                masks = {byte_mask(block, ':'), 0};
-                colons = masks.colons & ~std::uint64_t{1};
-            }
-            colon = last;
-            careful = false;  // on to the state field
-        }
-    colon_by_colon:
-        if (careful) {
-            switch (careful_colon(masks, block, colon, local, before, service)) {
-            case careful_step::passed:
-                continue;
-            case careful_step::plain:
-                return resume_after(state, colon, local, before);
-            case careful_step::matched:
-                break;
-            }
-        }
-
-        // From the space after the port: spaces, the remote endpoint,
-        // spaces, then the state field. A run that leaves the 64 bytes goes
-        // on in the plain walk.
-        state.word_colons = 0;
-        state.service = static_cast<std::int8_t>(service);
-        const char *gap = colon + 1 + service_table[service].port_text.size();
-        const std::uint64_t spaces = byte_mask(gap, ' ');
-        const std::uint64_t others = ~spaces;
-        if (others == 0) {
-            state.step = scan_step::spaces_before_remote;
-            return gap;
-        }
-        const int remote = std::countr_zero(others);
-        if ((spaces >> remote) == 0) {
-            state.step = scan_step::remote;
-            return gap + remote;
-        }
-        const int second_gap = remote + std::countr_zero(spaces >> remote);
-        if ((others >> second_gap) == 0) {
-            state.step = scan_step::spaces_before_state;
-            return gap + second_gap;
-        }
-        const char *field = gap + second_gap + std::countr_zero(others >> second_gap);
-        counts[service] += std::memcmp(field, established.data(), established.size()) == 0 &&
-                           ends_state_field(field[established.size()]);
-
-        // The next colon is searched from the state field itself: a line
-        // with no state takes the next line's first word as its state, and
-        // that line is then still examined. The field starts a word.
-        local = true;
-        if (field - block < 64) {
-            colons &= ~std::uint64_t{0} << (field - block);
-        } else {
-            block = field;
-            if (end - block < lookahead) {
-                state.step = scan_step::seek_local;
-                return block;
-            }
-            masks = {byte_mask(block, ':'), 0};
-            colons = masks.colons;
-        }
+        taken step = walk.before == 0 ? take_colon(walk, colon, service) : taken::colon_by_colon;
+        if (step == taken::whole)
+            step = take_word(walk, colon, service);
+        if (step == taken::colon_by_colon)
+            step = take_colon_by_colon(walk, colon, service);
+        if (step == taken::plain_at_block)
+            return leave_at(state, walk, walk.block);
+        if (step == taken::plain_after_colon)
+            return resume_after(state, walk, colon);
+        if (step == taken::matched)
+            if (const char *plain = count_state_field(walk, state, colon, service, counts))
+                return plain;
     }
 }
 
@@ -529,7 +530,8 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
     const char *at = window.data();
     const char *const end = at + window.size();
     while (at < end) {
-        if (seeking(state) && state.word_colons == 0 && end - at >= lookahead)
+        const bool seeking = state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
+        if (seeking && state.word_colons == 0 && end - at >= lookahead)
             at = walk_blocks(state, at, end, counts);
         else
             at = step_plain(state, at, end, counts);
@@ -538,9 +540,7 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
 
 void scan_window_plain(scan_state &state, std::string_view window, service_counts &counts)
 {
-    const char *at = window.data();
-    const char *const end = at + window.size();
-    while (at < end)
+    for (const char *at = window.data(), *end = at + window.size(); at < end;)
         at = step_plain(state, at, end, counts);
 }
 

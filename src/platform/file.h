@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,24 +13,32 @@ extern const char directory_separator;
 
 enum class read_result { done, not_opened, short_read };
 
-// Receives the file's bytes one window at a time, in order. The window's
-// bytes are valid only during the call.
-using window_consumer = void (*)(std::string_view window, void *context);
+// A file open for reading, and its size as found at the open.
+struct open_file {
+    std::intptr_t handle = -1;  // the system's handle or descriptor
+    std::uint64_t size = 0;
+};
 
-// Reads the regular file at `path` from start to end through one buffer of
-// `buffer_size` bytes, or of the file's size when that is smaller, reserved
-// once for the call: a file that fits is read with a single read, a larger
-// one window after window through the same buffer. Each window goes to
-// `consume` as soon as it has arrived; nothing stays open after the return.
-// not_opened: the path is absent, unreadable, not a regular file (a folder,
-// FIFO, device or pipe, which is found out before it is opened where the
-// system allows: POSIX opens nothing but a regular file), or its size
-// cannot be learned. The open never blocks.
-// short_read: fewer bytes arrived than the size found at the open (a read
-// failed, or the file shrank), or the buffer could not be had; the windows
-// consumed so far are then not the whole file.
-read_result read_file_in_windows(const char *path, std::size_t buffer_size,
-                                 window_consumer consume, void *context);
+// Opens the regular file at `path` for reading and learns its size.
+// False, with nothing left open: the path is absent, unreadable, not a
+// regular file (a folder, FIFO, device or pipe, which is found out before it
+// is opened where the system allows: POSIX opens nothing but a regular
+// file), or its size cannot be learned. The open never blocks.
+bool open_for_reading(const char *path, open_file &file);
+
+// Reads up to `want` bytes (at least 1) from where the last read stopped
+// into `into`, and returns how many arrived. 0 when the file has ended or a
+// read failed: nothing more is to come. Fewer than `want` is no failure in
+// itself; the next call says. Safe to call from another thread than the
+// open's, one call at a time.
+std::size_t read_next(open_file &file, char *into, std::size_t want);
+
+void close_file(open_file &file);
+
+// `size` bytes (at least 1) to read into, or nullptr when the memory cannot
+// be had. Released with the same size.
+char *reserve_read_buffer(std::size_t size);
+void release_read_buffer(char *buffer, std::size_t size);
 
 // True when `path` is a regular file that can be opened for reading. Reads
 // nothing, never blocks, and on POSIX opens nothing but a regular file.

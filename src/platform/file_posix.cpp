@@ -37,45 +37,27 @@ int open_regular_file(const char *path, std::uint64_t &size)
 
 constexpr std::size_t huge_page = std::size_t{2} << 20;
 
-struct read_buffer {
-    char *data = nullptr;
-    void *mapping = MAP_FAILED;
-    std::size_t mapped = 0;
-};
-
-// Fresh memory is costly to fault in page by page on some systems (in a
-// virtual machine here, reading 5 MB into a new buffer of 4 KiB pages took
-// more than twice as long as the same read into huge pages), so a buffer of
-// a huge page or more is aligned to one and advised to use them. The advice
-// may be ignored; the buffer works either way.
-bool reserve_buffer(std::size_t size, read_buffer &buffer)
+std::size_t mapped_length(std::size_t size)
 {
-    const bool large = size >= huge_page;
-    const std::size_t length = large ? (size + huge_page - 1) / huge_page * huge_page : size;
-    buffer.mapped = large ? length + huge_page : length;
-    buffer.mapping = mmap(nullptr, buffer.mapped, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (buffer.mapping == MAP_FAILED)
-        return false;
-    buffer.data = static_cast<char *>(buffer.mapping);
-    if (large) {
-        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer.data);
-        buffer.data += (huge_page - start % huge_page) % huge_page;
-#ifdef MADV_HUGEPAGE
-        madvise(buffer.data, length, MADV_HUGEPAGE);
-#endif
-    }
-    return true;
+    return size >= huge_page ? (size + huge_page - 1) / huge_page * huge_page : size;
 }
 
-// Reads exactly `want` bytes unless the file ends or fails first; returns
-// how many arrived. Linux hands over a regular file in one read; the loop
-// is for signals and for systems that give less at a time.
-std::size_t read_fully(int fd, char *into, std::size_t want)
+}  // namespace
+
+bool open_for_reading(const char *path, open_file &file)
+{
+    const int fd = open_regular_file(path, file.size);
+    file.handle = fd;
+    return fd >= 0;
+}
+
+// Linux hands over a regular file in one read; the loop is for signals and
+// for systems that give less at a time.
+std::size_t read_next(open_file &file, char *into, std::size_t want)
 {
     std::size_t got = 0;
     while (got < want) {
-        const ssize_t n = read(fd, into + got, want - got);
+        const ssize_t n = read(static_cast<int>(file.handle), into + got, want - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -85,34 +67,44 @@ std::size_t read_fully(int fd, char *into, std::size_t want)
     return got;
 }
 
-}  // namespace
-
-read_result read_file_in_windows(const char *path, std::size_t buffer_size,
-                                 window_consumer consume, void *context)
+void close_file(open_file &file)
 {
-    std::uint64_t size = 0;
-    const int fd = open_regular_file(path, size);
-    if (fd < 0)
-        return read_result::not_opened;
+    if (file.handle >= 0)
+        close(static_cast<int>(file.handle));
+    file.handle = -1;
+}
 
-    read_result result = read_result::done;
-    read_buffer buffer;
-    const std::size_t capacity = size < buffer_size ? static_cast<std::size_t>(size) : buffer_size;
-    if (capacity > 0 && !reserve_buffer(capacity, buffer))
-        result = read_result::short_read;
-    for (std::uint64_t left = size; left > 0 && result == read_result::done;) {
-        const std::size_t want = left < capacity ? static_cast<std::size_t>(left) : capacity;
-        const std::size_t got = read_fully(fd, buffer.data, want);
-        if (got < want)
-            result = read_result::short_read;
-        else
-            consume({buffer.data, got}, context);
-        left -= got;
-    }
-    if (buffer.mapping != MAP_FAILED)
-        munmap(buffer.mapping, buffer.mapped);
-    close(fd);
-    return result;
+// Fresh memory is costly to fault in page by page on some systems (in a
+// virtual machine here, reading 5 MB into a new buffer of 4 KiB pages took
+// more than twice as long as the same read into huge pages), so a buffer of
+// a huge page or more is aligned to one and advised to use them. The advice
+// may be ignored; the buffer works either way. The mapping is trimmed to the
+// aligned part, so that the release needs only the size.
+char *reserve_read_buffer(std::size_t size)
+{
+    const std::size_t length = mapped_length(size);
+    const std::size_t slack = length >= huge_page ? huge_page : 0;
+    void *mapping = mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        return nullptr;
+    char *const start = static_cast<char *>(mapping);
+    if (slack == 0)
+        return start;
+    const std::size_t head = (huge_page - reinterpret_cast<std::uintptr_t>(start) % huge_page) % huge_page;
+    if (head > 0)
+        munmap(start, head);
+    if (slack - head > 0)
+        munmap(start + head + length, slack - head);
+#ifdef MADV_HUGEPAGE
+    madvise(start + head, length, MADV_HUGEPAGE);
+#endif
+    return start + head;
+}
+
+void release_read_buffer(char *buffer, std::size_t size)
+{
+    if (buffer)
+        munmap(buffer, mapped_length(size));
 }
 
 bool regular_file_opens(const char *path)

@@ -32,67 +32,64 @@ HANDLE open_regular_file(const char *path)
     return file;
 }
 
-// ReadFile takes a 32-bit count, so a window larger than this would come in
-// pieces anyway.
+// ReadFile takes a 32-bit count, so a larger read comes in pieces.
 constexpr DWORD bytes_per_read = 0x40000000;
 
-// Reads exactly `want` bytes unless the file ends or fails first; returns
-// how many arrived.
-std::size_t read_fully(HANDLE file, char *into, std::size_t want)
+HANDLE handle_of(const open_file &file)
+{
+    return reinterpret_cast<HANDLE>(file.handle);
+}
+
+}  // namespace
+
+bool open_for_reading(const char *path, open_file &file)
+{
+    const HANDLE handle = open_regular_file(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    // INVALID_FILE_SIZE is also the low half of some valid sizes; only the
+    // error code tells them apart.
+    DWORD high = 0;
+    const DWORD low = GetFileSize(handle, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        CloseHandle(handle);
+        return false;
+    }
+    file.handle = reinterpret_cast<std::intptr_t>(handle);
+    file.size = (static_cast<std::uint64_t>(high) << 32) | low;
+    return true;
+}
+
+std::size_t read_next(open_file &file, char *into, std::size_t want)
 {
     std::size_t got = 0;
     while (got < want) {
         const std::size_t left = want - got;
         const DWORD piece = left < bytes_per_read ? static_cast<DWORD>(left) : bytes_per_read;
         DWORD arrived = 0;
-        if (!ReadFile(file, into + got, piece, &arrived, NULL) || arrived == 0)
+        if (!ReadFile(handle_of(file), into + got, piece, &arrived, NULL) || arrived == 0)
             break;
         got += arrived;
     }
     return got;
 }
 
-}  // namespace
-
-read_result read_file_in_windows(const char *path, std::size_t buffer_size,
-                                 window_consumer consume, void *context)
+void close_file(open_file &file)
 {
-    const HANDLE file = open_regular_file(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return read_result::not_opened;
+    if (file.handle != -1)
+        CloseHandle(handle_of(file));
+    file.handle = -1;
+}
 
-    // INVALID_FILE_SIZE is also the low half of some valid sizes; only the
-    // error code tells them apart.
-    DWORD high = 0;
-    const DWORD low = GetFileSize(file, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-        CloseHandle(file);
-        return read_result::not_opened;
-    }
-    const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
+char *reserve_read_buffer(std::size_t size)
+{
+    return static_cast<char *>(VirtualAlloc(NULL, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+}
 
-    read_result result = read_result::done;
-    const std::size_t capacity = size < buffer_size ? static_cast<std::size_t>(size) : buffer_size;
-    char *buffer = nullptr;
-    if (capacity > 0) {
-        buffer = static_cast<char *>(
-            VirtualAlloc(NULL, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        if (!buffer)
-            result = read_result::short_read;
-    }
-    for (std::uint64_t left = size; left > 0 && result == read_result::done;) {
-        const std::size_t want = left < capacity ? static_cast<std::size_t>(left) : capacity;
-        const std::size_t got = read_fully(file, buffer, want);
-        if (got < want)
-            result = read_result::short_read;
-        else
-            consume({buffer, got}, context);
-        left -= got;
-    }
+void release_read_buffer(char *buffer, std::size_t)
+{
     if (buffer)
         VirtualFree(buffer, 0, MEM_RELEASE);
-    CloseHandle(file);
-    return result;
 }
 
 bool regular_file_opens(const char *path)

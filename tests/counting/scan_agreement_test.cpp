@@ -41,7 +41,7 @@ std::string long_word(char filler, int count)
 std::string soup(random_bytes &random, std::size_t pieces)
 {
     static const std::vector<std::string> vocabulary = {
-        ":", ":", ": ", " ", "    ", "\r\n", "\r", "\n", "ESTABLISHED", "ESTABLISHED\r\n",
+        ":", ": ", " ", "    ", "\r\n", "\r", "\n", "ESTABLISHED", "ESTABLISHED\r\n",
         "ESTABLISHE", "ESTABLISHEDD", "established", "110", "25", "80", "21", "1", "2", "8",
         "11", "250", "0", "TCP", "10.0.0.5", "[::1]", "\t", std::string(1, '\0'), ":80 ",
         ":110   a:1   ESTABLISHED\r\n", ":25 b:2 ESTABLISHED", std::string(70, ' '),
@@ -80,11 +80,6 @@ void expect_all_agree(std::string_view dump, random_bytes &random, const std::st
 {
     const service_counts want = count_directly(dump);
     EXPECT_EQ(count_connections(dump), want) << label;
-    service_counts plain{};
-    scan_state state;
-    scan_window_plain(state, dump, plain);
-    finish_scan(state, plain);
-    EXPECT_EQ(plain, want) << label << ", plain walk";
     EXPECT_EQ(count_in_windows(dump, random, false), want) << label << ", in windows";
     EXPECT_EQ(count_in_windows(dump, random, true), want) << label << ", plain, in windows";
 }
@@ -100,20 +95,8 @@ TEST(scan_agreement, byte_soup)
     }
 }
 
-TEST(scan_agreement, listings)
-{
-    random_bytes random{2};
-    for (std::uint64_t seed = 0; seed < 200; ++seed) {
-        const listing_kind kind = seed % 2 ? listing_kind::ipv6 : listing_kind::ipv4;
-        const std::string dump = make_listing(seed, 1 + random.below(20000), kind);
-        expect_all_agree(dump, random, "listing " + std::to_string(seed));
-        if (HasFailure())
-            return;
-    }
-}
-
-// A listing with soup spliced in at random places: mostly the block walk,
-// with falls back to the plain one and returns from it.
+// Listings of both kinds with soup spliced in at random places: mostly the
+// block walk, with falls back to the plain one and returns from it.
 TEST(scan_agreement, listings_with_soup)
 {
     random_bytes random{3};
