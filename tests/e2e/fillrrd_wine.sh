@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # fillrrd in the Windows build, under wine: the update goes to cmd.exe, which
-# runs the first rrdtool it finds; a recording rrdtool.cmd stands in for it.
+# runs the first rrdtool it finds; a recording stand-in takes its place.
 # Checks the words it receives, the search for it, and the paths refused
-# before cmd.exe could act on them or rrdtool take them as other words.
-#   fillrrd_wine.sh PROGRAM.exe
+# before cmd.exe could act on them or rrdtool take them as other words; then
+# the .cmd kit, end to end.
+#   RRDTOOL_STANDIN=rrdtool_standin_win32.exe fillrrd_wine.sh PROGRAM.exe
 set -u
 . "$(dirname "$0")/lib.sh" --wine "$@"
 
@@ -24,62 +25,52 @@ run_program() {
     fi
 }
 
-# recorder FOLDER: puts a rrdtool.cmd in FOLDER that appends to
-# FOLDER/calls.txt one line per call: the words it was given, each in
-# brackets, so that the line shows where cmd.exe split them. "rrdtool info"
-# prints FOLDER/info.txt instead, when there is one.
-recorder() {
-    mkdir -p "$1"
-    printf '%s\r\n' '@echo off' 'if "%~1"=="info" if exist "%~dp0info.txt" type "%~dp0info.txt" & exit /b 0' \
-        'set words=' ':next' 'if "%~1"=="" goto done' \
-        'set words=%words%[%1]' 'shift' 'goto next' ':done' \
-        '>>"%~dp0calls.txt" echo %words%' >"$1/rrdtool.cmd"
-}
-
-# recorded NAME FOLDER WORDS: waits (20 s at most) for the recorder in FOLDER
-# to end a line, then wants exactly one call, with WORDS.
+# The stand-in (rrdtool_standin_win32.cpp) appends each call to calls.txt
+# beside it, as [word]... on one line. recorded NAME FOLDER WORDS: waits
+# (20 s at most: estacount does not wait for it) for the one in FOLDER to
+# record, then wants exactly one call, with WORDS.
 recorded() {
-    local calls=$2/calls.txt i
-    for ((i = 0; i < 200; i++)); do
-        [ -s "$calls" ] && [ -z "$(tail -c 1 "$calls")" ] && break  # a line ended
-        sleep 0.1
-    done
-    expect "$1" [ "$(cat "$calls" 2>/dev/null)" = "$3"$'\r' ]
-    rm -f "$calls"
+    local i
+    for ((i = 0; i < 200; i++)); do [ -s "$2/calls.txt" ] && break; sleep 0.1; done
+    expect "$1" [ "$(cat "$2/calls.txt" 2>/dev/null)" = "$3" ]
+    rm -f "$2/calls.txt"
 }
 
 cp -r "$examples/spool" example
-touch db.rrd
-recorder bin
+mkdir bin empty bare here && touch db.rrd bare/rrdtool here/db.rrd
+cp "${RRDTOOL_STANDIN:?RRDTOOL_STANDIN names the rrdtool stand-in the Windows build makes}" bin/rrdtool.exe
+cp bin/rrdtool.exe here/
 bin=$(windows_path "$scratch/bin")
 all='[POP3.SMTP.HTTP.FTP]'
-
-# --- what rrdtool receives ------------------------------------------------------
-
-WINEPATH=$bin check "all four" 1 "" db.rrd example "$all" fillrrd
-recorded "all four" bin '[update][db.rrd][N:3:2:5:1]'
-WINEPATH=$bin check "two services" 1 "" db.rrd example '[http.POP3]' fillrrd
-recorded "two services" bin '[update][db.rrd][N:3:5]'
-
-# --- the search for rrdtool ------------------------------------------------------
-
 no_start=$'\nimpossible to start rrdtool to update the rrd at [db.rrd]\n'
 
-mkdir -p empty bare && touch bare/rrdtool
-WINEPATH=$(windows_path "$scratch/empty") check "no rrdtool" 255 "$no_start" db.rrd example "$all" fillrrd
-WINEPATH=$(windows_path "$scratch/bare") check "rrdtool without extension" 255 "$no_start" db.rrd example "$all" fillrrd
-WINEPATH=\"$bin\" check "quoted PATH folder" 1 "" db.rrd example '[FTP]' fillrrd
-recorded "quoted PATH folder" bin '[update][db.rrd][N:1]'
-pathext='.EXE;.BAT' WINEPATH=$bin check "PATHEXT without .CMD" 255 "$no_start" db.rrd example "$all" fillrrd
+# --- what rrdtool receives, and the search for it ---------------------------------
+
+# A run that finds rrdtool in FOLDER exits 1 and sends it WORDS; one that
+# finds none (no WORDS) refuses.
+while IFS='|' read -r name folder list words; do
+    if [ -n "$words" ]; then
+        WINEPATH=$folder check "$name" 1 "" db.rrd example "$list" fillrrd
+        recorded "$name: the words" bin "$words"
+    else
+        WINEPATH=$folder check "$name" 255 "$no_start" db.rrd example "$list" fillrrd
+    fi
+done <<EOF
+all four|$bin|$all|[update][db.rrd][N:3:2:5:1]
+two services|$bin|[http.POP3]|[update][db.rrd][N:3:5]
+quoted PATH folder|"$bin"|[FTP]|[update][db.rrd][N:1]
+no rrdtool|$(windows_path "$scratch/empty")|$all|
+rrdtool without extension|$(windows_path "$scratch/bare")|$all|
+EOF
+pathext='.BAT;.CMD' WINEPATH=$bin check "PATHEXT without .EXE" 255 "$no_start" db.rrd example "$all" fillrrd
+unset pathext
 
 # cmd.exe looks in the current folder before PATH.
-recorder here
-cp db.rrd here/
 cd here || exit 2
 check "rrdtool in the current folder" 1 "" db.rrd ../example '[FTP]' fillrrd
-recorded "rrdtool in the current folder" . '[update][db.rrd][N:1]'
-rm rrdtool.cmd && mkdir rrdtool.cmd
-check "a folder named rrdtool.cmd" 255 "$no_start" db.rrd ../example '[FTP]' fillrrd
+recorded "rrdtool in the current folder: the words" . '[update][db.rrd][N:1]'
+rm rrdtool.exe && mkdir rrdtool.exe
+check "a folder named rrdtool.exe" 255 "$no_start" db.rrd ../example '[FTP]' fillrrd
 cd "$scratch" || exit 2
 
 # --- refused paths ---------------------------------------------------------------
@@ -127,11 +118,9 @@ check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at
 
 # --- the Windows kit ----------------------------------------------------------------
 
-# The kit's rrdtool.exe records each call and keeps a database as text: its
-# sources, then the time of its last update (see rrdtool_standin_win32.cpp).
-mkdir kit ubin && cp "$examples"/*.cmd "$program" kit/
-cp "${RRDTOOL_STANDIN:?RRDTOOL_STANDIN names the rrdtool stand-in the Windows build makes}" ubin/rrdtool.exe
-export WINEPATH=$(windows_path "$scratch/ubin")
+# The stand-in keeps a database as text: its sources, then the time of its
+# last update.
+mkdir kit && cp "$examples"/*.cmd "$program" kit/
 printf '%s\n0\n' 'pop3 smtp http ftp' >kit/db.rrd
 printf '%s\n0\n' 'pop3 http' >kit/ph.rrd
 printf '%s\n0\n' 'http pop3' >kit/hp.rrd
@@ -156,7 +145,7 @@ kit() {
     fi
 }
 # call: the recorded calls, then none.
-call() { cat ubin/calls.txt 2>/dev/null; rm -f ubin/calls.txt; }
+call() { cat bin/calls.txt 2>/dev/null; rm -f bin/calls.txt; }
 
 # collect.cmd, end to end: wine's netstat lists this machine's connections.
 # One of our own to port 110 (POP3), on loopback, held while it runs, gives
@@ -191,17 +180,17 @@ expect "collect.cmd, two services" grep -qxF "[update][ph.rrd][N:$(video_counts 
 : >kit/db.rrd.lock
 kit "collect.cmd waits for the lock" 0 "" "" 'collect.cmd db.rrd spool' >waited.txt &
 sleep 4
-expect "collect.cmd: nothing sent while the lock is held" [ -z "$(grep update ubin/calls.txt 2>/dev/null)" ]
+expect "collect.cmd: nothing sent while the lock is held" [ -z "$(grep update bin/calls.txt 2>/dev/null)" ]
 rm kit/db.rrd.lock && wait $!
 expect "collect.cmd: sent once the lock is free" [ -z "$(cat waited.txt)" ]
 cat waited.txt
 # Two runs at once: as many successes as samples that landed, however the
 # seconds fall (rrdtool keeps one update a second).
-rm -f ubin/updates.txt
+rm -f bin/updates.txt
 for i in 1 2; do (kit "collect.cmd, two at once" 0 "" "" 'collect.cmd db.rrd spool' | grep -c FAIL >"ran$i") & done
 wait
 expect "collect.cmd, two at once: one success for each sample" \
-    [ "$(grep -c landed ubin/updates.txt)" = "$(grep -l '^0$' ran1 ran2 | wc -l)" ]
+    [ "$(grep -c landed bin/updates.txt)" = "$(grep -l '^0$' ran1 ran2 | wc -l)" ]
 call >/dev/null
 
 # Each loss: a status, one line on stderr, no new sample, the old listing kept.
@@ -215,12 +204,12 @@ while IFS='|' read -r name status message setup undo; do
     expect "collect.cmd: $name: no sample" [ "$(last db.rrd)" = "$t" ]
     [ "$status" = 3 ] && expect "collect.cmd: $name: the old listing kept" cmp -s listing.txt kit/spool/netstatdump.log
 done <<EOF
-update dropped|4|$lost $t; the database is writable|touch ubin/drop|rm ubin/drop
+update dropped|4|$lost $t; the database is writable|touch bin/drop|rm bin/drop
 read-only database|4|$lost $t; the database is read-only|chmod 444 kit/db.rrd|chmod 644 kit/db.rrd
 dead daemon|4|$lost $t; the database is writable; the daemon at unix:$scratch/dead.sock does not answer|export RRDCACHED_ADDRESS=unix:$scratch/dead.sock|unset RRDCACHED_ADDRESS
-netstat failed|3|collect.cmd: the netstat listing could not be saved in "spool"; no sample was sent|cp ubin/rrdtool.exe kit/netstat.exe|rm kit/netstat.exe
-empty listing (a full disk)|3|$no_listing|cp ubin/rrdtool.exe kit/netstat.exe; : >kit/netstat.txt|rm kit/netstat.*
-listing without header|3|$no_listing|cp ubin/rrdtool.exe kit/netstat.exe; echo 'TCP 1.2.3.4:110 5.6.7.8:9 ESTABLISHED' >kit/netstat.txt|rm kit/netstat.*
+netstat failed|3|collect.cmd: the netstat listing could not be saved in "spool"; no sample was sent|cp bin/rrdtool.exe kit/netstat.exe|rm kit/netstat.exe
+empty listing (a full disk)|3|$no_listing|cp bin/rrdtool.exe kit/netstat.exe; : >kit/netstat.txt|rm kit/netstat.*
+listing without header|3|$no_listing|cp bin/rrdtool.exe kit/netstat.exe; echo 'TCP 1.2.3.4:110 5.6.7.8:9 ESTABLISHED' >kit/netstat.txt|rm kit/netstat.*
 EOF
 expect "losses: the lock removed" [ ! -e kit/db.rrd.lock ]
 call >/dev/null
@@ -230,7 +219,7 @@ kit "collect.cmd passes on a refusal" 255 $'\nimpossible to pass the rrd at [x^y
     'collect.cmd: estacount exited with status -1; no sample was sent' 'collect.cmd "x^y.rrd" spool [POP3.HTTP]'
 
 # Refused before anything runs: no listing, no database, nothing sent.
-rm -rf kit/spool ubin/calls.txt
+rm -rf kit/spool bin/calls.txt
 list_usage='LIST must be [ names separated by dots ], each POP3, SMTP, HTTP or FTP, in capitals or in lower case, such as [POP3.SMTP.HTTP.FTP]'
 too_many='too many words: cmd.exe splits a word at each comma, semicolon or equals sign outside quotes; usage:'
 not_found='rrdtool not found in the current folder or on PATH (check with: where rrdtool);'
@@ -266,7 +255,7 @@ export WINEPATH=$(windows_path "$scratch/empty")
 kit "collect.cmd: no rrdtool" 2 "" "collect.cmd: $not_found no sample was sent" 'collect.cmd db.rrd spool'
 kit "create-database.cmd: no rrdtool" 2 "" "create-database.cmd: $not_found no database was made" 'create-database.cmd new.rrd'
 kit "draw-graph.cmd: no rrdtool" 2 "" "draw-graph.cmd: $not_found nothing was drawn" 'draw-graph.cmd db.rrd graph.png'
-export WINEPATH=$(windows_path "$scratch/ubin")
+export WINEPATH=$bin
 expect "refusals: no listing, no database, nothing sent" eval '[ ! -e kit/spool ] && [ ! -e kit/new.rrd ] && ! call | grep -q -e update -e create'
 
 # The words create-database.cmd gives rrdtool make, with the real rrdtool,
