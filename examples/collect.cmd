@@ -18,7 +18,8 @@ rem   0  the sample landed: the database's last update moved on;
 rem   2  refused before netstat ran: a LIST that is not [ names separated
 rem      by dots ] or names no service, a missing database, one whose data
 rem      sources are not the services LIST selects, in order, rrdtool not
-rem      found, or a last update it cannot read;
+rem      found, a folder where it cannot write its lock, or a last update
+rem      it cannot read;
 rem   3  no listing: netstat's output could not be saved, or is empty or
 rem      lacks netstat's "Proto" header line; the old listing is kept and
 rem      nothing is sent;
@@ -93,6 +94,7 @@ set "mine=%DB%.%RANDOM%%RANDOM%.new"
 set /a tries=0
 :take_lock
 type nul > "%mine%"
+if not exist "%mine%" goto no_lock_file
 rem (Each outcome on its own line: wine's cmd.exe mistakes && and || after
 rem a redirection.)
 ren "%mine%" "%lockname%" 2> nul
@@ -211,6 +213,10 @@ exit /b 2
 
 :mismatch
 >&2 echo collect.cmd: LIST selects %wanted:~1% but "%DB%" has the data sources %sources:~1%, in that order
+exit /b 2
+
+:no_lock_file
+>&2 echo collect.cmd: cannot write a lock file beside "%DB%" (is its folder writable?); no sample was sent
 exit /b 2
 
 :busy

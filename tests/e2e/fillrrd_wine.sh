@@ -121,11 +121,9 @@ check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at
 # The stand-in keeps a database as text: its sources, then the time of its
 # last update.
 mkdir kit && cp "$examples"/*.cmd "$program" kit/
-printf '%s\n0\n' 'pop3 smtp http ftp' >kit/db.rrd
-printf '%s\n0\n' 'pop3 http' >kit/ph.rrd
-printf '%s\n0\n' 'http pop3' >kit/hp.rrd
-printf '%s\n0\n' 'imap' >kit/other.rrd
-printf '%s\n0\n' 'pop3 http' >'kit/x^y.rrd'
+for d in 'db.rrd:pop3 smtp http ftp' 'ph.rrd:pop3 http' 'hp.rrd:http pop3' 'other.rrd:imap' 'x^y.rrd:pop3 http'; do
+    printf '%s\n0\n' "${d#*:}" >"kit/${d%%:*}"
+done
 last() { sed -n 2p "kit/$1"; }
 
 # kit NAME STATUS STDOUT STDERR LINE: runs LINE, written as in a console, from
@@ -160,11 +158,8 @@ for ((i = 0; i < 50; i++)); do [ -s held.txt ] || ! kill -0 $holder 2>/dev/null 
 before=$(last db.rrd)
 kit "collect.cmd" 0 "" "" 'collect.cmd db.rrd spool'
 kill $holder 2>/dev/null; wait $holder 2>/dev/null
-# The update carries the counts of the listing collect.cmd saved, as a video
-# run reads it: video_counts LIST prints them as N:...
-video_counts() {
-    wine "$program" x kit/spool "$1" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:
-}
+# The update carries the counts of the saved listing, as a video run reads it.
+video_counts() { wine "$program" x kit/spool "$1" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:; }
 counts=$(video_counts '[POP3.SMTP.HTTP.FTP]')
 calls=$(call)
 expect "collect.cmd: the sources and the last update read first" [ "$(head -n 2 <<<"$calls")" = "[info][db.rrd]"$'\n'"[lastupdate][db.rrd]" ]
@@ -182,8 +177,7 @@ kit "collect.cmd waits for the lock" 0 "" "" 'collect.cmd db.rrd spool' >waited.
 sleep 4
 expect "collect.cmd: nothing sent while the lock is held" [ -z "$(grep update bin/calls.txt 2>/dev/null)" ]
 rm kit/db.rrd.lock && wait $!
-expect "collect.cmd: sent once the lock is free" [ -z "$(cat waited.txt)" ]
-cat waited.txt
+expect "collect.cmd: sent once the lock is free" [ -z "$(cat waited.txt)" ]; cat waited.txt
 # Two runs at once: as many successes as samples that landed, however the
 # seconds fall (rrdtool keeps one update a second).
 rm -f bin/updates.txt
@@ -223,19 +217,22 @@ rm -rf kit/spool bin/calls.txt
 list_usage='LIST must be [ names separated by dots ], each POP3, SMTP, HTTP or FTP, in capitals or in lower case, such as [POP3.SMTP.HTTP.FTP]'
 too_many='too many words: cmd.exe splits a word at each comma, semicolon or equals sign outside quotes; usage:'
 not_found='rrdtool not found in the current folder or on PATH (check with: where rrdtool);'
-while IFS='|' read -r script line message; do
-    kit "$script $line" 2 "" "$script: $message" "$script $line"
+while IFS='|' read -r script line path message; do
+    WINEPATH=${path:-$bin} kit "$script $line" 2 "" "$script: $message" "$script $line"
 done <<EOF
-collect.cmd|db.rrd spool [POP3,HTTP]|$too_many collect.cmd DB SPOOL [LIST]
-create-database.cmd|new.rrd [POP3,HTTP]|$too_many create-database.cmd DB [LIST]
-collect.cmd|none.rrd spool|no database at "none.rrd" (create-database.cmd makes one)
-collect.cmd|ph.rrd spool [POP3.SMTP.HTTP]|LIST selects pop3.smtp.http but "ph.rrd" has the data sources pop3.http, in that order
-collect.cmd|ph.rrd spool [HTTP]|LIST selects http but "ph.rrd" has the data sources pop3.http, in that order
-collect.cmd|hp.rrd spool [HTTP.POP3]|LIST selects pop3.http but "hp.rrd" has the data sources http.pop3, in that order
-collect.cmd|"my stats.rrd" spool|estacount would split a database path that holds a space: "my stats.rrd"
-create-database.cmd|db.rrd|"db.rrd" already exists
-create-database.cmd|"a&b.rrd"|estacount cannot update a database whose path holds a space or one of ! ^ & | < > ( ): "a&b.rrd"
-draw-graph.cmd|none.rrd graph.png|no database at "none.rrd"
+collect.cmd|db.rrd spool|$(windows_path "$scratch/empty")|$not_found no sample was sent
+create-database.cmd|new.rrd|$(windows_path "$scratch/empty")|$not_found no database was made
+draw-graph.cmd|db.rrd graph.png|$(windows_path "$scratch/empty")|$not_found nothing was drawn
+collect.cmd|db.rrd spool [POP3,HTTP]||$too_many collect.cmd DB SPOOL [LIST]
+create-database.cmd|new.rrd [POP3,HTTP]||$too_many create-database.cmd DB [LIST]
+collect.cmd|none.rrd spool||no database at "none.rrd" (create-database.cmd makes one)
+collect.cmd|ph.rrd spool [POP3.SMTP.HTTP]||LIST selects pop3.smtp.http but "ph.rrd" has the data sources pop3.http, in that order
+collect.cmd|ph.rrd spool [HTTP]||LIST selects http but "ph.rrd" has the data sources pop3.http, in that order
+collect.cmd|hp.rrd spool [HTTP.POP3]||LIST selects pop3.http but "hp.rrd" has the data sources http.pop3, in that order
+collect.cmd|"my stats.rrd" spool||estacount would split a database path that holds a space: "my stats.rrd"
+create-database.cmd|db.rrd||"db.rrd" already exists
+create-database.cmd|"a&b.rrd"||estacount cannot update a database whose path holds a space or one of ! ^ & | < > ( ): "a&b.rrd"
+draw-graph.cmd|none.rrd graph.png||no database at "none.rrd"
 EOF
 while IFS='|' read -r list message; do
     kit "collect.cmd $list" 2 "" "collect.cmd: $message" "collect.cmd db.rrd spool $list"
@@ -251,11 +248,6 @@ done <<EOF
 POP3|$list_usage
 [POP3]x]|$list_usage
 EOF
-export WINEPATH=$(windows_path "$scratch/empty")
-kit "collect.cmd: no rrdtool" 2 "" "collect.cmd: $not_found no sample was sent" 'collect.cmd db.rrd spool'
-kit "create-database.cmd: no rrdtool" 2 "" "create-database.cmd: $not_found no database was made" 'create-database.cmd new.rrd'
-kit "draw-graph.cmd: no rrdtool" 2 "" "draw-graph.cmd: $not_found nothing was drawn" 'draw-graph.cmd db.rrd graph.png'
-export WINEPATH=$bin
 expect "refusals: no listing, no database, nothing sent" eval '[ ! -e kit/spool ] && [ ! -e kit/new.rrd ] && ! call | grep -q -e update -e create'
 
 # The words create-database.cmd gives rrdtool make, with the real rrdtool,
@@ -270,7 +262,7 @@ done <<'EOF'
 sub\dir\new.rrd|[ftp.HTTP.pop3]|pop3.http.ftp
 all.rrd||pop3.smtp.http.ftp
 EOF
-expect "create-database.cmd: the databases and their folder" [ -e kit/sub/dir/new.rrd ] && [ -e kit/all.rrd ]
+expect "create-database.cmd: the databases and their folder" test -e kit/sub/dir/new.rrd -a -e kit/all.rrd
 
 # draw-graph.cmd draws the sources the database has, into a new file that
 # replaces the PNG; the legend's % formats reach rrdtool whole.

@@ -96,7 +96,12 @@ int main(int argc, char **argv)
         append("updates.txt", "dropped\n");
         return 1;
     }
-    std::ofstream(file, std::ios::binary) << names << "\n" << now << "\n";
+    // Written aside and moved into place, as a reader may come at any time.
+    const std::string aside = file + ".standin";
+    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n"))
+        return 1;
+    if (!MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return 1;
     append("updates.txt", "landed\n");
     return 0;
 }
