@@ -125,7 +125,8 @@ netstat -an > "%SPOOL%\netstatdump.tmp"
 if errorlevel 1 goto no_listing
 if not exist "%SPOOL%\netstatdump.tmp" goto no_listing
 set "header="
-for /f "usebackq tokens=1,2" %%a in ("%SPOOL%\netstatdump.tmp") do if "%%a %%b"=="Proto Local" set "header=1"
+rem Only "Proto" is the same in every language Windows speaks.
+for /f "usebackq tokens=1" %%a in ("%SPOOL%\netstatdump.tmp") do if "%%a"=="Proto" set "header=1"
 if not defined header goto not_a_listing
 move /Y "%SPOOL%\netstatdump.tmp" "%SPOOL%\netstatdump.log" > nul
 if errorlevel 1 goto no_listing
