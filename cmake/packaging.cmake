@@ -2,6 +2,7 @@
 #   cmake --workflow --preset deb                          (the .deb alone, in build/deb)
 #   cpack -G DEB --config build/test/CPackConfig.cmake     (the native build)
 #   cpack -G ZIP --config build/windows/CPackConfig.cmake  (the Windows build)
+# or, without the tests: cmake --workflow --preset zip (the zip in build/zip)
 
 set(CPACK_PACKAGE_NAME estacount)
 set(CPACK_PACKAGE_VENDOR "the estacount authors")
@@ -21,6 +22,22 @@ if(WIN32)
                 examples/README-windows.txt
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES examples/spool/netstatdump.log DESTINATION spool COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  # README-windows.txt sends the reader to the README and the manual page, and
+  # a Windows server has Notepad, not man: both go in as text with CR LF line
+  # ends, made at build time from the sources (groff renders the page; col -bx
+  # drops the backspaces it prints bold and underlined text with, and its tabs).
+  find_program(GROFF groff REQUIRED)
+  find_program(COL col REQUIRED)
+  find_program(SH sh REQUIRED)
+  set(zip_docs ${CMAKE_BINARY_DIR}/zip-docs)
+  add_custom_command(OUTPUT ${zip_docs}/README.txt ${zip_docs}/estacount.txt
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_docs}
+    COMMAND ${SH} -c "sed 's/$/\\r/' \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/README.md ${zip_docs}/README.txt
+    COMMAND ${SH} -c "\"$0\" -man -Tascii \"$1\" >\"$3.tmp\" && \"$2\" -bx <\"$3.tmp\" | sed 's/$/\\r/' >\"$3\" && rm \"$3.tmp\""
+                     ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${COL} ${zip_docs}/estacount.txt
+    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/estacount.1 VERBATIM)
+  add_custom_target(zip_docs ALL DEPENDS ${zip_docs}/README.txt ${zip_docs}/estacount.txt)
+  install(FILES ${zip_docs}/README.txt ${zip_docs}/estacount.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
   set(CPACK_PACKAGE_FILE_NAME estacount-${PROJECT_VERSION}-win64)

@@ -7,7 +7,13 @@ rem estacount's order POP3, SMTP, HTTP, FTP, named pop3 smtp http ftp.
 rem It makes the folder of DB if needed, and never overwrites a file.
 rem rrdtool.exe must be on PATH.
 rem
-rem Exit status: rrdtool's; 2 when it refused before running rrdtool.
+rem Exit status, with one line on standard error whenever it is not 0:
+rem   0  DB was made;
+rem   2  refused before running rrdtool: a LIST it cannot read, a path
+rem      estacount would refuse, an existing file, rrdtool not found, a
+rem      folder it cannot make;
+rem   3  rrdtool said it made DB, but there is no DB;
+rem   otherwise rrdtool's status, after rrdtool's own ERROR line.
 setlocal
 rem Each word is taken as the command line wrote it, then stripped of its
 rem quotes, so that no quote in it can change how the lines below are read.
@@ -51,6 +57,10 @@ set "t=%t:(=%"
 set "t=%t:)=%"
 if not "%t%"=="%DB%" goto bad_path
 if exist "%DB%" goto exists
+rem cmd.exe's own "not recognized" would say nothing of what was lost.
+set "found="
+for %%d in ("." "%PATH:;=" "%") do for %%e in (%PATHEXT:;= %) do if exist "%%~d\rrdtool%%e" set "found=1"
+if not defined found goto no_rrdtool
 for %%F in ("%DB%") do set "folder=%%~dpF"
 if not exist "%folder%" mkdir "%folder%"
 if not exist "%folder%" goto no_folder
@@ -67,7 +77,9 @@ if defined smtp set "sources=%sources% DS:smtp:GAUGE:600:0:U"
 if defined http set "sources=%sources% DS:http:GAUGE:600:0:U"
 if defined ftp set "sources=%sources% DS:ftp:GAUGE:600:0:U"
 rrdtool create "%DB%" --no-overwrite --step 300%sources% RRA:AVERAGE:0.5:1:288 RRA:AVERAGE:0.5:12:744 RRA:AVERAGE:0.5:288:366 RRA:MAX:0.5:1:288 RRA:MAX:0.5:12:744 RRA:MAX:0.5:288:366
-exit /b %ERRORLEVEL%
+if errorlevel 1 exit /b
+if not exist "%DB%" goto not_made
+exit /b 0
 
 :take_name
 if "%~1"=="POP3" set "pop3=1" & exit /b 0
@@ -104,6 +116,14 @@ exit /b 2
 :exists
 >&2 echo create-database.cmd: "%DB%" already exists
 exit /b 2
+
+:no_rrdtool
+>&2 echo create-database.cmd: rrdtool not found in the current folder or on PATH (check with: where rrdtool); no database was made
+exit /b 2
+
+:not_made
+>&2 echo create-database.cmd: rrdtool create ended well, but there is no "%DB%"
+exit /b 3
 
 :no_folder
 >&2 echo create-database.cmd: cannot make the folder "%folder%"

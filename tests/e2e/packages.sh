@@ -125,10 +125,15 @@ else
     (cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
     top=$(echo unpacked/estacount-*-win64)
     (cd "$top" && find . -type f | sort) >files
-    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./collect.cmd ./create-database.cmd ./draw-graph.cmd ./estacount.exe ./spool/netstatdump.log" ]
-    for text in "$top"/*.cmd "$top"/README-windows.txt; do
+    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./README.txt ./collect.cmd ./create-database.cmd ./draw-graph.cmd ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
+    for text in "$top"/*.cmd "$top"/*.txt; do
         expect "zip: $(basename "$text") has CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$text"
     done
+    # What README-windows.txt points at: the README whole, the manual page
+    # rendered as plain text (no backspaces, no escapes).
+    expect "zip: README.txt is the README" cmp -s <(tr -d '\r' <"$top/README.txt") "$examples/../README.md"
+    expect "zip: estacount.txt is the manual page as text" eval 'grep -q "^SYNOPSIS" "$top/estacount.txt" && ! grep -q "[[:cntrl:]]" <(tr -d "\r" <"$top/estacount.txt")'
+    expect "zip: README-windows.txt names them" eval 'grep -q README.txt "$top/README-windows.txt" && grep -q estacount.txt "$top/README-windows.txt"'
     version=$(wine "$build/estacount.exe" v | tr -d '\r'; echo .)  # the built program's, whole
     program=$(realpath "$top/estacount.exe")
     check "zip: version" 0 "${version%.}" v
