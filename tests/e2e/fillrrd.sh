@@ -64,34 +64,37 @@ run_program() {
         env "${program_env[@]}" "$program" "$@")
 }
 
-# stdout_of CODE DB: sets want_text to the standard output a case wants.
-stdout_of() {
-    local pass='\nimpossible to pass the rrd at [%s] to rrdtool: it %s\n'
-    case $1 in
-    -) want_text= ;;
-    space) printf -v want_text "$pass" "$2" 'holds a space' ;;
-    dash) printf -v want_text "$pass" "$2" 'begins with -' ;;
-    control) printf -v want_text "$pass" "$2" 'holds a control character' ;;
-    no_db) printf -v want_text '\nimpossible to find the rrd choosen at [%s]\n' "$2" ;;
-    list) want_text=$'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax' ;;
-    dump) want_text=$'\nCan\'t find netstat output file' ;;
-    no_start) printf -v want_text '\nimpossible to start rrdtool to update the rrd at [%s]\n' "$2" ;;
-    report:*) printf -v want_text 'Connection established:\n\n%s\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' "${1#report:}" ;;
-    esac
-}
+# The messages a row may want; %s stands for the row's database.
+pass=$'\nimpossible to pass the rrd at [%s] to rrdtool: it'
+space="$pass holds a space"$'\n' dash="$pass begins with -"$'\n' control="$pass holds a control character"$'\n'
+no_db=$'\nimpossible to find the rrd choosen at [%s]\n'
+no_start=$'\nimpossible to start rrdtool to update the rrd at [%s]\n'
+wrong_list=$'\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax' no_dump=$'\nCan\'t find netstat output file'
+ftp_report=$'Connection established:\n\nFTP: 1\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n'
 one_record() { [ "$(ls record.* 2>/dev/null | wc -l)" = 1 ]; }
+stored() { { [ "$1" != cached ] || rrdtool flushcached --daemon "unix:$scratch/sock" "$2"; } && written "$2"; }
 
-# landed WORLD DB EFFECT: what a case left behind. EFFECT is "-" for no
-# launch, the last values of a real database, or the stand-in's count words.
-# The stand-in, held until now, must not have recorded yet; once released it
-# must record this launch alone (a refused run that launched would show up
-# here as a second record), with nothing inherited and no noise let through.
-landed() {
-    local name=$1 world=$2 db=$3 effect=$4
+# row NAME WORLD STATUS STDOUT EFFECT DB SPOOL LIST MODE: one case. EFFECT
+# is "-" for no launch, the last values of a real database, or the words of
+# counts the stand-in gets. The stand-in, held until the run is over, must
+# not have recorded yet; once released it must record this launch alone (a
+# refused run that launched would show up here as a second record), with
+# nothing inherited and no noise let through. Its databases are made on the
+# fly, all but the missing one.
+row() {
+    local name=$1 world=$2 status=$3 want effect=$5 db=$6
+    case $world in
+    real) program_env=() ;;
+    cached) program_env=(RRDCACHED_ADDRESS="unix:$scratch/sock") ;;
+    standin) program_env=(PATH="$scratch/bin:$PATH") ;;
+    *) program_env=(PATH="$scratch/$world") ;;
+    esac
+    [ "$4" = "$no_db" ] || [ -e "$db" ] || { mkdir -p "$(dirname -- "$db")" && touch -- "$db"; }
+    printf -v want "$4" "$db"
+    shift 5
+    check "$name" "$status" "$want" "$@"
     case $world:$effect in
     *:-) ;;
-    real:*) expect "$name: written" wait_for written "$db" && expect "$name: values" values "$db" "$effect" ;;
-    cached:*) expect "$name: flushed" wait_for flushed "$db" && expect "$name: values" values "$db" "$effect" ;;
     standin:*)
         expect "$name: not waited for" [ -z "$(ls record.* 2>/dev/null)" ]
         touch release
@@ -99,57 +102,41 @@ landed() {
         expect "$name: recorded" [ "$(cat record.* 2>/dev/null)" = "update"$'\n'"$db"$'\n'"$effect"$'\n''stdio /dev/null /dev/null /dev/null leader env-passed' ]
         expect "$name: ran nothing else" [ -z "$(ls -d p? 2>/dev/null)" -a ! -s .out -a ! -s .err ]
         rm -f record.* release ;;
+    *) expect "$name: stored" wait_for stored "$world" "$db" && expect "$name: values" values "$db" "$effect" ;;
     esac
 }
 
-# row NAME WORLD STATUS STDOUT EFFECT DB SPOOL LIST MODE: one case. The
-# stand-in's databases are made on the fly, all but the missing one.
-row() {
-    local name=$1 world=$2 status=$3 want=$4 effect=$5 db=$6
-    case $world in
-    real) program_env=() ;;
-    cached) program_env=(RRDCACHED_ADDRESS="unix:$scratch/sock") ;;
-    standin) program_env=(PATH="$scratch/bin:$PATH") ;;
-    *) program_env=(PATH="$scratch/$world") ;;
-    esac
-    [ "$want" = no_db ] || [ -e "$db" ] || { mkdir -p "$(dirname -- "$db")" && touch -- "$db"; }
-    stdout_of "$want" "$db"
-    shift 5
-    check "$name" "$status" "$want_text" "$@"
-    landed "$name" "$world" "$db" "$effect"
-}
 # Tabs and spaces are refused below; ${IFS} would split there in a shell.
 evil='x;touch${IFS}p1|touch${IFS}p2&$(touch${IFS}p3)`touch${IFS}p4`>p5"<'\''\é.rrd'
 
-# name                    world   status stdout    effect     database               spool    list          mode
-row "four services"       real    1      -         "3 2 5 1"  four.rrd               example  "$all"        fillrrd
-row "two services"        real    1      -         "3 5"      two.rrd                example  '[HTTP.pop3]' fillrrd
-row "through rrdcached"   cached  1      -         "3 2 5 1"  cached.rrd             example  "$all"        fillrrd
-row "shell characters"    standin 1      -         N:1        "$evil"                example  '[FTP]'       fillrrd
+# name                       world   status stdout        effect    database               spool   list          mode
+row "four services"          real    1      ""            "3 2 5 1" four.rrd               example "$all"        fillrrd
+row "two services"           real    1      ""            "3 5"     two.rrd                example '[HTTP.pop3]' fillrrd
+row "through rrdcached"      cached  1      ""            "3 2 5 1" cached.rrd             example "$all"        fillrrd
+row "shell characters"       standin 1      ""            N:1       "$evil"                example '[FTP]'       fillrrd
 # Paths that rrdtool would take as other words, options or other files
 # than the one checked: each exists, and each is refused unstarted.
-row "spaces"              standin 255    space     -          'my stats.rrd'         example  "$all"        fillrrd
-row "leading space"       standin 255    space     -          ' lead.rrd'            example  "$all"        fillrrd
-row "options in the name" standin 255    space     -          'x.rrd --daemon unix:/tmp/evil.sock' example "$all" fillrrd
-row "-t"                  standin 255    dash      -          -t                     example  "$all"        fillrrd
-row "--daemon=x"          standin 255    dash      -          --daemon=x             example  "$all"        fillrrd
-row "dash, then a space"  standin 255    dash      -          '-a b.rrd'             example  "$all"        fillrrd
-row "SOH"                 standin 255    control   -          $'x\x01.rrd'           example  "$all"        fillrrd
-row "tab"                 standin 255    control   -          $'x\ty.rrd'            example  "$all"        fillrrd
-row "line feed"           standin 255    control   -          $'x\ny.rrd'            example  "$all"        fillrrd
-row "0x1F"                standin 255    control   -          $'x\x1f.rrd'           example  "$all"        fillrrd
-row "DEL"                 standin 255    control   -          $'x\x7f.rrd'           example  "$all"        fillrrd
+row "spaces"                 standin 255    "$space"      -         'my stats.rrd'         example "$all"        fillrrd
+row "leading space"          standin 255    "$space"      -         ' lead.rrd'            example "$all"        fillrrd
+row "options in the name"    standin 255    "$space"      -         'x.rrd --daemon unix:/tmp/evil.sock' example "$all" fillrrd
+row "-t"                     standin 255    "$dash"       -         -t                     example "$all"        fillrrd
+row "--daemon=x"             standin 255    "$dash"       -         --daemon=x             example "$all"        fillrrd
+row "dash, then a space"     standin 255    "$dash"       -         '-a b.rrd'             example "$all"        fillrrd
+row "SOH"                    standin 255    "$control"    -         $'x\x01.rrd'           example "$all"        fillrrd
+row "tab"                    standin 255    "$control"    -         $'x\ty.rrd'            example "$all"        fillrrd
+row "line feed"              standin 255    "$control"    -         $'x\ny.rrd'            example "$all"        fillrrd
+row "0x1F"                   standin 255    "$control"    -         $'x\x1f.rrd'           example "$all"        fillrrd
+row "DEL"                    standin 255    "$control"    -         $'x\x7f.rrd'           example "$all"        fillrrd
 # The path's refusal comes after every other check, "[]" included.
-row "missing database first" standin 255 no_db     -          'no such.rrd'          example  "$all"        fillrrd
-row "then the list"       standin 255    list      -          ' lead.rrd'            example  POP3          fillrrd
-row "then the dump"       standin 255    dump      -          ' lead.rrd'            nowhere  "$all"        fillrrd
-row "then nothing selected" standin 1    -         -          ' lead.rrd'            example  '[]'          fillrrd
-row "video never refuses" standin 1      'report:FTP: 1' -    ' lead.rrd'            example  '[FTP]'       video
-row "a run after refusals" standin 1     -         N:1        db.rrd                 example  '[FTP]'       fillrrd
-row "one selected"        standin 1      -         N:2        db.rrd                 example  '[SMTP]'      fillrrd
-row "nothing selected"    standin 1      -         -          db.rrd                 example  '[]'          fillrrd
-row "then one"            standin 1      -         N:5        db.rrd                 example  '[HTTP]'      fillrrd
-row "no rrdtool on PATH"  nowhere 255    no_start  -          db.rrd                 example  "$all"        fillrrd
-row "rrdtool not executable" noexec 255  no_start  -          db.rrd                 example  "$all"        fillrrd
+row "missing database first" standin 255    "$no_db"      -         'no such.rrd'          example "$all"        fillrrd
+row "then the list"          standin 255    "$wrong_list" -         ' lead.rrd'            example POP3          fillrrd
+row "then the dump"          standin 255    "$no_dump"    -         ' lead.rrd'            nowhere "$all"        fillrrd
+row "then nothing selected"  standin 1      ""            -         ' lead.rrd'            example '[]'          fillrrd
+row "video never refuses"    standin 1      "$ftp_report" -         ' lead.rrd'            example '[FTP]'       video
+# Had "[]" or any refused run above launched, "then one" would get two records.
+row "nothing selected"       standin 1      ""            -         db.rrd                 example '[]'          fillrrd
+row "then one"               standin 1      ""            N:5       db.rrd                 example '[HTTP]'      fillrrd
+row "no rrdtool on PATH"     nowhere 255    "$no_start"   -         db.rrd                 example "$all"        fillrrd
+row "rrdtool not executable" noexec  255    "$no_start"   -         db.rrd                 example "$all"        fillrrd
 
 finish
