@@ -58,9 +58,10 @@ touch hold
 # Every run is started as a careless caller might: SIGHUP ignored (nohup),
 # SIGUSR1 blocked, descriptor 7 open, PROBE in the environment. A program
 # that waited for rrdtool would hang on the held stand-in till the timeout.
+# The signal state is set after timeout, which handles SIGHUP itself.
 run_program() {
-    (trap '' HUP; exec 7>fd7; PROBE=env-passed timeout 20 perl -MPOSIX -e \
-        'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGUSR1)) or die; exec @ARGV' \
+    (exec 7>fd7; PROBE=env-passed timeout 20 perl -MPOSIX -e '$SIG{HUP} = "IGNORE";
+        sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGUSR1)) or die; exec @ARGV' \
         env "${program_env[@]}" "$program" "$@")
 }
 
