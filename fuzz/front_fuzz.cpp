@@ -1,8 +1,20 @@
-// libFuzzer target: the whole program, run_command_line, on command lines,
-// dumps and system answers built from the input, over the in-memory OS layer
-// of platform_fake.cpp. After each run it checks what the program printed,
-// asked of the system and returned against what the README promises, and
-// aborts on the first difference.
+// libFuzzer target: the whole run, run_command_line, on command lines and
+// system answers built from the input, over the in-memory OS layer of
+// platform_fake.cpp. The exact texts and counts are the end-to-end cases'
+// and the scan target's to check; this one holds every run, however odd its
+// words or its world, to what must stay true of any of them, and aborts
+// when one does not:
+//   - it ends with 0, 1 or -1, and 0 (usage, version) touches nothing;
+//   - it reads the dump, checks the database and starts a command at most
+//     once each;
+//   - text that did not reach standard output, a dump cut short and a
+//     launch that failed are never a success, and a dump cut short is never
+//     reported;
+//   - a video run that succeeds printed a report;
+//   - a started command is exactly `rrdtool update DB N:C...`: the database
+//     word as given, checked, and read by rrdtool as a path, then one to four
+//     counts of digits, no more than the dump's size allows.
+// Nothing here reads standard error, where the program may say anything.
 //
 // The input:
 //   byte 0     bits 0-2  the number of words after the program name (0 to 6;
@@ -10,20 +22,14 @@
 //              bit 3     the dump exists
 //              bit 4     the database exists
 //              bit 5     the read comes up short: its last window never arrives
-//              bits 6-7  the launch: 1 not started, 2 refused (the interpreter
-//                        would act on the command, as on Windows), 0 or 3
-//                        started
-//   bytes 1-2  the read's window size less one, little-endian (1 to 65,536
-//              bytes, and never more than the read's buffer)
+//              bits 6-7  the launch: 1 not started, 2 refused, 0 or 3 started
+//   bytes 1-2  the read's window size less one, little-endian
 //   byte 3     0: standard output takes everything; n > 0: it takes n - 1
 //              bytes, then refuses every write (a full disk)
-//   then the words, each ended by a NUL byte (no command-line word can hold
-//   one); a word of one byte from 0x01 to 0x0f stands for a keyword of
-//   `keywords` below, so that a mutation of one byte reaches a mode or a
-//   good service list. Words the input runs out before are empty.
-//   The rest of the input is the dump.
-// Missing header bytes read as 0.
-#include <algorithm>
+//   then the words, each ended by a NUL byte; a word of the one byte 0x01 to
+//   0x12 stands for that entry of `keywords`, so that one mutation reaches a
+//   mode or a good service list. The rest of the input is the dump.
+// Missing bytes read as 0, missing words as empty.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,278 +40,151 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "counting/scan.h"
 #include "front/run.h"
-#include "front/service_list.h"
-#include "platform/console.h"
 #include "platform_fake.h"
 
 namespace {
 
-constexpr std::string_view keywords[15] = {
-    "v",      "V",           "?",  "help",       "HELP",   "fillrrd", "video", "[POP3.SMTP.HTTP.FTP]",
-    "[http]", "[smtp.pop3]", "[]", "[HTTP.ftp]", "db.rrd", "spool",   "spool/",
-};
-
-constexpr int most_words = 6;
-
-struct run_input {
-    std::vector<std::string> words;  // argv[1] onwards
-    std::size_t stdout_room = SIZE_MAX;
+constexpr std::string_view keywords[] = {
+    "v",      "V",           "?",      "help",       "HELP",   "fillrrd",
+    "video",  "[POP3.SMTP.HTTP.FTP]", "[http]", "[smtp.pop3]", "[]",     "[HTTP.ftp]",
+    "db.rrd", "spool",       "spool/", "--help",     "-h",     "--version",
 };
 
 // Byte `at` of the input, or 0 past its end.
-std::uint8_t header_byte(std::string_view input, std::size_t at)
+std::uint8_t byte_at(std::string_view input, std::size_t at)
 {
     return at < input.size() ? static_cast<std::uint8_t>(input[at]) : 0;
 }
 
-// Decodes the input as described at the top of this file: sets up the fake
-// world for the run and returns the words and the room of standard output.
-run_input decode(std::string_view input, fake_world &world)
-{
-    const std::uint8_t settings = header_byte(input, 0);
-    world.dump_exists = settings & 0x08;
-    world.database_exists = settings & 0x10;
-    world.read_comes_up_short = settings & 0x20;
-    const int launch = settings >> 6;
-    world.launch = launch == 1 ? launch_result::not_started
-                 : launch == 2 ? launch_result::refused
-                               : launch_result::started;
-    world.window_size = 1 + (header_byte(input, 1) | header_byte(input, 2) << 8);
-
-    run_input run;
-    if (const std::uint8_t room = header_byte(input, 3); room > 0)
-        run.stdout_room = room - 1u;
-
-    std::string_view rest = input.size() > 4 ? input.substr(4) : std::string_view{};
-    int word_count = settings & 0x07;
-    if (word_count > most_words)
-        word_count = most_words;
-    for (int i = 0; i < word_count; ++i) {
-        const std::size_t end = rest.find('\0');
-        std::string word(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        const auto code = static_cast<std::uint8_t>(word.size() == 1 ? word[0] : 0);
-        if (code >= 1 && code <= 15)
-            word = keywords[code - 1];
-        run.words.push_back(word);
-    }
-    world.dump = rest;
-    return run;
-}
-
-// A stream in memory: it keeps what it is given while that fits in `room`,
-// and refuses a write that does not fit, as a full disk would.
+// A stream in memory that keeps what fits in `room` and refuses any write
+// that does not, as a full disk would.
 struct capture {
     std::string bytes;
-    std::size_t room = 0;
+    std::size_t room = SIZE_MAX;
     bool refused = false;
 };
+
+capture standard_output;
+capture standard_error;
 
 ssize_t capture_write(void *cookie, const char *data, std::size_t size)
 {
     capture &into = *static_cast<capture *>(cookie);
     if (size > into.room) {
         into.refused = true;
-        return 0;  // fewer bytes than asked: the stream's error flag goes up
+        return 0;  // a short write raises the stream's error flag
     }
     into.bytes.append(data, size);
     into.room -= size;
     return static_cast<ssize_t>(size);
 }
 
-capture standard_output;
-capture standard_error;
-
-// The count lines of a report, "LABEL: DIGITS" for a service's label, each
-// followed by a line feed, in the order printed.
-std::string count_lines(std::string_view report)
+// Sets up the fake world from the input and returns the words.
+std::vector<std::string> decode(std::string_view input)
 {
-    std::string found;
-    while (!report.empty()) {
-        const std::size_t end = report.find('\n');
-        const std::string_view line = report.substr(0, end);
-        report.remove_prefix(end == std::string_view::npos ? report.size() : end + 1);
-        for (const service &each : service_table) {
-            const std::string_view label = each.label;
-            const std::string_view value = line.substr(std::min(line.size(), label.size() + 2));
-            if (line.starts_with(label) && line.substr(label.size(), 2) == ": " && !value.empty() &&
-                value.find_first_not_of("0123456789") == std::string_view::npos) {
-                found += line;
-                found += '\n';
-            }
-        }
+    const std::uint8_t settings = byte_at(input, 0);
+    fake.dump_exists = settings & 0x08;
+    fake.read_comes_up_short = settings & 0x20;
+    const int launch = settings >> 6;
+    fake.launch = launch == 1 ? launch_result::not_started
+                : launch == 2 ? launch_result::refused
+                              : launch_result::started;
+    fake.window_size = 1 + (byte_at(input, 1) | byte_at(input, 2) << 8);
+    const std::uint8_t room = byte_at(input, 3);
+    standard_output = {{}, room > 0 ? room - 1u : SIZE_MAX, false};
+    standard_error = {};
+
+    std::string_view rest = input.size() > 4 ? input.substr(4) : std::string_view{};
+    std::vector<std::string> words;
+    const int word_count = (settings & 0x07) == 7 ? 6 : settings & 0x07;
+    for (int i = 0; i < word_count; ++i) {
+        const std::size_t end = rest.find('\0');
+        std::string word(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        const std::size_t code = word.size() == 1 ? static_cast<unsigned char>(word[0]) : 0;
+        if (code >= 1 && code <= std::size(keywords))
+            word = keywords[code - 1];
+        words.push_back(word);
     }
-    return found;
+    fake.dump = rest;
+    // No system opens a file by the empty name.
+    fake.database_exists = (settings & 0x10) && !words.empty() && !words[0].empty();
+    return words;
 }
 
-// The counts of the selected services in table order, as the report prints
-// them ("LABEL: COUNT" lines, with_labels) or as the update command joins
-// them (":COUNT" each).
-std::string selected_counts(const service_selection &selected, const service_counts &counts,
-                            bool with_labels)
+// True when `command` is "/C rrdtool update DB N" and then one to four
+// ":DIGITS", whose sum no dump of `dump_size` bytes could exceed: each
+// counted line needs at least a colon and ESTABLISHED.
+bool is_update_of(std::string_view command, std::string_view database, std::size_t dump_size)
 {
-    std::string text;
-    for (int i = 0; i < service_count; ++i)
-        if (selected[i]) {
-            if (with_labels) {
-                text += service_table[i].label;
-                text += ": ";
-            } else {
-                text += ':';
-            }
-            text += std::to_string(counts[i]);
-            if (with_labels)
-                text += '\n';
-        }
-    return text;
-}
-
-// What the README says a database path holds that makes rrdtool take it as
-// something else ("holds a space", ...), from its first such byte; empty
-// when it holds none.
-std::string path_refusal(std::string_view path)
-{
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(path[i]);
-        if (byte == ' ')
-            return "holds a space";
-        if (byte < 0x20 || byte == 0x7F)
-            return "holds a control character";
-        if (i == 0 && byte == '-')
-            return "begins with -";
-    }
-    return {};
-}
-
-// A run that printed `message` and ended with -1, having started nothing.
-bool refused_with(std::string_view message, const fake_world &world, int status)
-{
-    return status == -1 && world.launches == 0 &&
-           (standard_output.refused || standard_output.bytes == message);
-}
-
-bool is_keyword_first(const std::vector<std::string> &words)
-{
-    if (words.empty())
-        return true;
-    const std::string &first = words[0];
-    return first == "v" || first == "V" || first == "?" || first == "help" || first == "HELP" ||
-           first == "--version" || first == "--help" || first == "-h" ||
-           (slash_question_asks_help && first == "/?");
-}
-
-// Standard error holds whole lines, each "estacount: " and one message with
-// no control byte in it, however hostile the words it quotes.
-bool is_lines_for_a_person(std::string_view text)
-{
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos || !text.starts_with("estacount: "))
+    const std::string head = "/C rrdtool update " + std::string(database) + " N";
+    if (!command.starts_with(head))
+        return false;
+    std::string_view counts = command.substr(head.size());
+    int fields = 0;
+    std::size_t total = 0;
+    while (!counts.empty()) {
+        if (counts[0] != ':')
             return false;
-        for (const char c : text.substr(0, end))
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                return false;
-        text.remove_prefix(end + 1);
+        counts.remove_prefix(1);
+        const std::string_view digits = counts.substr(0, counts.find(':'));
+        if (digits.empty() || digits.size() > 18 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        total += std::stoull(std::string(digits));
+        counts.remove_prefix(digits.size());
+        ++fields;
     }
-    return true;
+    return fields >= 1 && fields <= 4 && total * 12 <= dump_size;
 }
 
-// Aborts unless the run's status, output and requests to the system are
-// what the README promises for these words and this world.
-void check_run(const std::vector<std::string> &words, const fake_world &world, int status)
+// True when rrdtool, handed `database` as one word of its command line, takes
+// it as that one path: no space splits it, no control character, and it is
+// no option.
+bool reads_as_one_path(std::string_view database)
+{
+    for (const char each : database) {
+        const auto byte = static_cast<unsigned char>(each);
+        if (byte <= ' ' || byte == 0x7F)
+            return false;
+    }
+    return !database.empty() && database[0] != '-';
+}
+
+void check_run(const std::vector<std::string> &words, int status)
 {
     if (status != 0 && status != 1 && status != -1)
         std::abort();
-    if (!is_lines_for_a_person(standard_error.bytes) || standard_error.refused)
+    if (fake.reads > 1 || fake.database_checks > 1 || fake.launches > 1)
         std::abort();
-    // Keywords come first; a usage or version run touches nothing, and fails
-    // only when its text did not reach standard output.
-    if (is_keyword_first(words)) {
-        if (status != (standard_output.refused ? -1 : 0) || world.reads != 0 ||
-            world.database_checks != 0 || world.launches != 0)
+    if (status == 0 && (fake.reads != 0 || fake.database_checks != 0 || fake.launches != 0))
+        std::abort();
+    if (standard_output.refused && status != -1)
+        std::abort();
+    const bool read_whole = fake.reads == 1 && fake.read_outcome == read_result::done;
+    if (fake.reads == 1 && fake.read_outcome == read_result::short_read &&
+        (status != -1 || standard_output.bytes.find("Connection established") != std::string::npos))
+        std::abort();
+    if (status == 1 && words.size() >= 4 && words[3] == "video" &&
+        (!read_whole || !standard_output.bytes.starts_with("Connection established:\n")))
+        std::abort();
+    if (fake.launches == 1) {
+        if (!read_whole || fake.database_checks != 1 || !fake.database_exists ||
+            fake.database_path != words[0] || !reads_as_one_path(words[0]) ||
+            !is_update_of(fake.command, words[0], fake.dump.size()))
             std::abort();
-        return;
+        if (status != (fake.launch == launch_result::started ? 1 : -1))
+            std::abort();
     }
-    if (status == 0)
-        std::abort();
-    if (world.reads > 1 || world.database_checks > 1 || world.launches > 1)
-        std::abort();
-
-    const bool fillrrd = words.size() >= 4 && words[3] == "fillrrd";
-    // Only fillrrd looks at the database, and it does so before the dump.
-    if (world.database_checks == 1 && (!fillrrd || world.database_path != words[0]))
-        std::abort();
-    if (world.reads == 0) {
-        if (world.launches != 0 || status == 1)
-            std::abort();
-        return;
-    }
-    if (words.size() < 4 || world.read_path != words[1] + directory_separator + "netstatdump.log")
-        std::abort();
-    if (fillrrd && (world.database_checks != 1 || !world.database_exists))
-        std::abort();
-
-    if (world.read_outcome != read_result::done) {
-        if (status != -1 || world.launches != 0)
-            std::abort();
-        // A dump cut short ends the run without a word.
-        if (world.read_outcome == read_result::short_read &&
-            (!standard_output.bytes.empty() || standard_output.refused))
-            std::abort();
-        return;
-    }
-
-    const service_selection selected = parse_service_list(words[2]);
-    const service_counts counts = count_connections(world.dump);
-    if (!fillrrd) {
-        if (world.launches != 0 || status != (standard_output.refused ? -1 : 1))
-            std::abort();
-        if (status == 1 &&
-            count_lines(standard_output.bytes) != selected_counts(selected, counts, true))
-            std::abort();
-        return;
-    }
-    // With no service selected there is no sample to deliver.
-    if (selected == service_selection{}) {
-        if (world.interpreter_questions != 0 || world.launches != 0 || status != 1)
-            std::abort();
-        return;
-    }
-    const std::string command =
-        "/C rrdtool update " + words[0] + " N" + selected_counts(selected, counts, false);
-    // Just before the launch: first the interpreter's refusal, then the path's.
-    if (world.interpreter_questions != 1 || world.asked_command != command)
-        std::abort();
-    if (world.launch == launch_result::refused) {
-        if (!refused_with("\nimpossible to pass the rrd at [" + words[0] +
-                              "] to the command interpreter: it holds one of \" % ! ^ & | < > ( ) "
-                              "or a control character\n",
-                          world, status))
-            std::abort();
-        return;
-    }
-    if (const std::string what = path_refusal(words[0]); !what.empty()) {
-        if (!refused_with("\nimpossible to pass the rrd at [" + words[0] + "] to rrdtool: it " +
-                              what + "\n",
-                          world, status))
-            std::abort();
-        return;
-    }
-    if (world.launches != 1 || world.command != command)
-        std::abort();
-    if (status != (world.launch == launch_result::started ? 1 : -1))
-        std::abort();
 }
 
 }  // namespace
 
-// The program prints with printf and fputs on stdout. glibc lets a program
-// assign stdout and stderr, so both become streams in memory (fopencookie)
-// for the whole process: no system call per run, every byte seen, and a
-// full disk is one counter. libFuzzer and the sanitizers report through
-// their own handles, never through these.
+// The program prints with printf and fputs. glibc lets a program assign
+// stdout and stderr, so both become streams in memory (fopencookie) for the
+// whole process: every byte is seen, and a full disk is one counter.
+// libFuzzer and the sanitizers report through their own handles.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     const cookie_io_functions_t to_memory = {nullptr, capture_write, nullptr, nullptr};
@@ -318,16 +197,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string_view input(reinterpret_cast<const char *>(data), size);
     forget_recorded(fake);
-    const run_input run = decode(input, fake);
-    standard_output = {{}, run.stdout_room, false};
-    standard_error = {{}, SIZE_MAX, false};
-
+    const std::vector<std::string> words =
+        decode({reinterpret_cast<const char *>(data), size});
+    // argv's strings are the program's to change, so it gets copies.
+    std::vector<std::string> argv_words = words;
     std::string program = "estacount";
-    std::vector<std::string> words = run.words;
     std::vector<char *> argv = {program.data()};
-    for (std::string &word : words)
+    for (std::string &word : argv_words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
     const int status = run_command_line(static_cast<int>(argv.size() - 1), argv.data());
@@ -341,6 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::clearerr(stdout);
     std::clearerr(stderr);
 
-    check_run(run.words, fake, status);
+    check_run(words, status);
     return 0;
 }
