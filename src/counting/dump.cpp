@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "counting/scan.h"
@@ -76,9 +77,38 @@ void read_windows(pipeline &line)
     }
 }
 
+// Starts the reading thread, or says it could not: std::thread reports that
+// (a task limit reached, no memory) only by throwing, which would end the
+// run in an abort instead of a count.
+bool start_reader(std::thread &reader, pipeline &line)
+{
+    try {
+        reader = std::thread(read_windows, std::ref(line));
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
+}
+
+// Without a second thread: each window is read, then scanned, in one buffer.
+read_result scan_in_turn(pipeline &line, scan_state &state, service_counts &counts)
+{
+    for (std::uint64_t left = line.size; left > 0;) {
+        const std::size_t want = left < line.window ? static_cast<std::size_t>(left) : line.window;
+        const std::size_t got = line.source.read(line.source.source, line.buffers[0], want);
+        if (got == 0)
+            return read_result::short_read;
+        scan_window(state, {line.buffers[0], got}, counts);
+        left -= got;
+    }
+    return read_result::done;
+}
+
 read_result scan_in_buffers(pipeline &line, scan_state &state, service_counts &counts)
 {
-    std::thread reader(read_windows, std::ref(line));
+    std::thread reader;
+    if (!start_reader(reader, line))
+        return scan_in_turn(line, state, counts);
     read_result result = read_result::done;
     std::uint64_t left = line.size;
     for (std::uint64_t k = 0; left > 0; ++k) {
