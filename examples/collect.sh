@@ -53,6 +53,8 @@ now=$(date +%s)
 # rrdcached refuses a second update in the same second: start in the next one.
 while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
 
+command -v "$estacount" >/dev/null || fail "$estacount not found (set ESTACOUNT or PATH): no sample was sent"
+
 # netstat from net-tools, not ss: estacount reads netstat's column layout;
 # -W keeps long addresses whole. If the listing cannot be saved whole, the old
 # one stays and nothing is sent: the graph shows a gap, not a false sample.

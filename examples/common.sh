@@ -3,6 +3,12 @@
 # checks, confirm a sample the same way, and fail with one line. POSIX sh,
 # with GNU stat and mv -T (Debian's coreutils).
 
+# What the kit writes (the listing, the graph, the .prom file) is for others
+# to read: the web server, node_exporter. Its mode comes from the umask when
+# the file is made, never from a chmod by path afterwards, which would follow
+# a symlink that whoever owns the folder swapped in.
+umask 022
+
 # say MESSAGE: MESSAGE on stderr as one line, whatever rrdtool or another
 # tool put into it, so that a failure is one line in cron's mail or the journal.
 say() {
@@ -120,7 +126,7 @@ save_listing() {
     # symlink planted under it by whoever may write in SPOOL is refused, not
     # followed; mv -T then replaces a symlink at netstatdump.log itself.
     _tmp=$(mktemp -u "$1/.netstatdump.XXXXXX") || { say "cannot name a file in $1"; return 1; }
-    _err=$( (set -C && printf '%s\n' "$_listing" | cat >"$_tmp") 2>&1) && chmod 644 "$_tmp" &&
+    _err=$( (set -C && printf '%s\n' "$_listing" | cat >"$_tmp") 2>&1) &&
         _err=$(mv -fT "$_tmp" "$1/netstatdump.log" 2>&1) || {
         rm -f "$_tmp"
         say "cannot save the listing in $1: $_err: the old listing is kept"

@@ -31,7 +31,7 @@ peak=MAX
 set -- --start "$start" --end now --imgformat PNG \
     --title "Established connections on $(uname -n)" --vertical-label connections \
     --width 600 --height 200 --lower-limit 0 \
-    --upper-limit 4 --left-axis-format %.0lf --units-exponent 0
+    --upper-limit 10 --left-axis-format %.0lf --units-exponent 0
 drawn=
 for service in pop3:POP3:1f77b4 smtp:SMTP:ff7f0e http:HTTP:2ca02c ftp:FTP:d62728; do
     name=${service%%:*}
@@ -54,13 +54,12 @@ done
 [ -n "$drawn" ] || fail "$db holds none of pop3, smtp, http, ftp (it holds $sources)"
 set -- "$@" "COMMENT:last and average from the AVERAGE archive, max from the $peak archive\\l"
 # Connections come whole: labels without decimals or k, and an axis of at
-# least 0 to 4 (--upper-limit without --rigid) so that no two labels round to
-# the same number.
+# least 0 to 10 (--upper-limit without --rigid), as over a smaller range
+# rrdtool steps by halves, which the labels would round to pairs.
 # rrdtool writes the image to standard output ("-"), into a name that the
 # shell creates with noclobber (O_EXCL), so nothing planted there is followed.
 tmp=$(mktemp -u "$dir/.estacount-graph.XXXXXX") || fail "cannot name a file in $dir"
 trap 'rm -f "$tmp"' EXIT
 trap 'exit 2' HUP INT TERM
 err=$( (set -C && rrdtool graph - "$@" >"$tmp") 2>&1) || fail "rrdtool could not draw $db: $err: $png was left as it was"
-chmod 644 "$tmp"
 err=$(mv -fT "$tmp" "$png" 2>&1) || fail "cannot rename $tmp to $png: $err"

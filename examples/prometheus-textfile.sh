@@ -43,6 +43,8 @@ file=$2
 list=${3:-[POP3.SMTP.HTTP.FTP]}
 estacount=${ESTACOUNT:-estacount}
 case $file in -*) file=./$file ;; esac  # not an option to mkdir or mktemp
+# node_exporter reads only *.prom: any other name would be written and never read.
+case $file in *.prom) ;; *) fail "$file does not end in .prom: node_exporter would never read it" ;; esac
 case $spool in -*) spool=./$spool ;; esac
 services_in "$list" || exit 2
 
@@ -78,5 +80,4 @@ err=$( (set -C && {
 # One line per selected service, or the report was not what it should be.
 [ "$(grep -c '^estacount_established' "$tmp")" -eq "$(echo $services | wc -w)" ] ||
     fail "estacount's report held no count for some of $services: $file was left as it was"
-chmod 644 "$tmp"  # node_exporter runs as a user of its own
 err=$(mv -fT "$tmp" "$file" 2>&1) || fail "cannot rename $tmp to $file: $err"
