@@ -121,9 +121,9 @@ row "through rrdcached"      cached  1      ""            "3 2 5 1" cached.rrd  
 row "shell characters"       standin 1      ""            N:1       "$evil"                example '[FTP]'       fillrrd
 # Paths that rrdtool would take as other words, options or other files
 # than the one checked: each exists, and each is refused unstarted.
-row "spaces"                 standin 255    "$space"      -         'my stats.rrd'         example "$all"        fillrrd
+row "options in the name"    standin 255    "$space"      -         'x.rrd --daemon unix:/tmp/evil.sock' example "$all" fillrrd
 row "leading space"          standin 255    "$space"      -         ' lead.rrd'            example "$all"        fillrrd
-row "-t"                     standin 255    "$dash"       -         -t                     example "$all"        fillrrd
+row "--daemon=x"             standin 255    "$dash"       -         --daemon=x             example "$all"        fillrrd
 row "dash, then a space"     standin 255    "$dash"       -         '-a b.rrd'             example "$all"        fillrrd
 row "tab"                    standin 255    "$control"    -         $'x\ty.rrd'            example "$all"        fillrrd
 row "0x1F"                   standin 255    "$control"    -         $'x\x1f.rrd'           example "$all"        fillrrd
