@@ -21,7 +21,10 @@ written() { [ "$(date -r "$1" +%s)" != 1 ]; }
 
 # One rrdcached batching many collectors' writes: RRDCACHED_ADDRESS, passed
 # on in the environment, sends the sample to it; the file has it once flushed.
-mkdir journal && rrdcached -g -p "$scratch/pid" -l "unix:$scratch/sock" -j "$scratch/journal" -b "$scratch" -w 3600 -f 7200 >/dev/null 2>&1 &
+# Started on a line of its own: after &&, $! would be a subshell, and the
+# trap's kill would leave the daemon running.
+mkdir journal
+rrdcached -g -p "$scratch/pid" -l "unix:$scratch/sock" -j "$scratch/journal" -b "$scratch" -w 3600 -f 7200 >/dev/null 2>&1 &
 cache=$!
 trap 'kill $cache 2>/dev/null; wait; rm -rf "$scratch"' EXIT
 wait_for test -S sock
