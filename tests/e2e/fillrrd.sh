@@ -12,24 +12,17 @@ none='estacount: warning: the service list [] selects no service: no count is de
 # The program does not wait for rrdtool, so the test polls, for 20 s at most.
 wait_for() { local i; for ((i = 0; i < 200; i++)); do "$@" && return; sleep 0.1; done; false; }
 
-# create DB DS...: one gauge per source, in order, dated 1970 so that the
-# update shows in the file's date: polling with rrdtool would take the lock
-# and make the very update under test fail ("could not lock RRD").
-create() {
-    local db=$1 ds sources=()
-    shift
-    for ds in "$@"; do sources+=("DS:$ds:GAUGE:600:0:U"); done
-    rrdtool create "$db" --step 300 "${sources[@]}" RRA:LAST:0.5:1:10 && touch -d @1 "$db"
-}
+# One gauge per source, in order, dated 1970 so that the update shows in
+# the file's date: polling with rrdtool would take the lock and make the very
+# update under test fail ("could not lock RRD").
+for db in four cached; do rrdtool create $db.rrd DS:{pop3,smtp,http,ftp}:GAUGE:600:0:U RRA:LAST:0.5:1:10; done
+rrdtool create two.rrd DS:{pop3,http}:GAUGE:600:0:U RRA:LAST:0.5:1:10 && touch -d @1 {four,two,cached}.rrd
 written() { [ "$(date -r "$1" +%s)" != 1 ]; }
-flushed() { rrdtool flushcached --daemon "unix:$scratch/sock" "$1" && written "$1"; }
-values() { [ "$(rrdtool lastupdate "$1" | sed -n 's/^[0-9]*: //p')" = "$2" ]; }
-create four.rrd pop3 smtp http ftp
-create two.rrd pop3 http
-create cached.rrd pop3 smtp http ftp
 
 # One rrdcached batching many collectors' writes: RRDCACHED_ADDRESS, passed
 # on in the environment, sends the sample to it; the file has it once flushed.
+# Started on a line of its own: after &&, $! would be a subshell, and the
+# trap's kill would leave the daemon running.
 mkdir journal
 rrdcached -g -p "$scratch/pid" -l "unix:$scratch/sock" -j "$scratch/journal" -b "$scratch" -w 3600 -f 7200 >/dev/null 2>&1 &
 cache=$!
@@ -116,7 +109,8 @@ row() {
         expect "$name: recorded" [ "$(cat record.* 2>/dev/null)" = "update"$'\n'"$db"$'\n'"$effect"$'\n''stdio /dev/null /dev/null /dev/null leader env-passed' ]
         expect "$name: ran nothing else" [ -z "$(ls -d p? 2>/dev/null)" -a ! -s .out -a ! -s .err ]
         rm -f record.* release ;;
-    *) expect "$name: stored" wait_for stored "$world" "$db" && expect "$name: values" values "$db" "$effect" ;;
+    *) expect "$name: stored" wait_for stored "$world" "$db" &&
+        expect "$name: values" [ "$(rrdtool lastupdate "$db" | sed -n 's/^[0-9]*: //p')" = "$effect" ] ;;
     esac
 }
 
@@ -130,15 +124,11 @@ row "through rrdcached"      cached  1      ""            "3 2 5 1" cached.rrd  
 row "shell characters"       standin 1      ""            N:1       "$evil"                example '[FTP]'       fillrrd
 # Paths that rrdtool would take as other words, options or other files
 # than the one checked: each exists, and each is refused unstarted.
-row "spaces"                 standin 255    "$space"      -         'my stats.rrd'         example "$all"        fillrrd
-row "leading space"          standin 255    "$space"      -         ' lead.rrd'            example "$all"        fillrrd
 row "options in the name"    standin 255    "$space"      -         'x.rrd --daemon unix:/tmp/evil.sock' example "$all" fillrrd
-row "-t"                     standin 255    "$dash"       -         -t                     example "$all"        fillrrd
+row "leading space"          standin 255    "$space"      -         ' lead.rrd'            example "$all"        fillrrd
 row "--daemon=x"             standin 255    "$dash"       -         --daemon=x             example "$all"        fillrrd
 row "dash, then a space"     standin 255    "$dash"       -         '-a b.rrd'             example "$all"        fillrrd
-row "SOH"                    standin 255    "$control"    -         $'x\x01.rrd'           example "$all"        fillrrd
 row "tab"                    standin 255    "$control"    -         $'x\ty.rrd'            example "$all"        fillrrd
-row "line feed"              standin 255    "$control"    -         $'x\ny.rrd'            example "$all"        fillrrd
 row "0x1F"                   standin 255    "$control"    -         $'x\x1f.rrd'           example "$all"        fillrrd
 row "DEL"                    standin 255    "$control"    -         $'x\x7f.rrd'           example "$all"        fillrrd
 # The path's refusal comes after every other check, "[]" included.

@@ -12,12 +12,9 @@
 # Everything it starts is killed by pid and the namespace deleted on exit.
 set -u
 . "$(dirname "$0")/lib.sh"
-skip=77
+skip() { echo "skipped: $*"; exit 77; }
 
-if [ "$(id -u)" != 0 ]; then
-    echo "skipped: making a network namespace and adding addresses needs root"
-    exit "$skip"
-fi
+[ "$(id -u)" = 0 ] || skip "making a network namespace and adding addresses needs root"
 for tool in ip netstat ss perl; do
     command -v "$tool" >/dev/null ||
         { echo "FAIL: $tool not found (Debian: apt-get install iproute2 net-tools perl)"; exit 1; }
@@ -31,16 +28,10 @@ cleanup() {
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-if ! ip netns add "$ns" 2>"$scratch/.err"; then
-    echo "skipped: cannot make a network namespace: $(cat "$scratch/.err")"
-    exit "$skip"
-fi
+ip netns add "$ns" 2>.err || skip "cannot make a network namespace: $(cat .err)"
 in_ns() { ip netns exec "$ns" "$@"; }
-if ! { ip -n "$ns" link set lo up && ip -n "$ns" addr add 2001:db8::1/64 dev lo nodad &&
-    ip -n "$ns" addr add fd00::1/64 dev lo nodad; } 2>"$scratch/.err"; then
-    echo "skipped: cannot set up lo in the namespace: $(cat "$scratch/.err")"
-    exit "$skip"
-fi
+{ ip -n "$ns" link set lo up && ip -n "$ns" addr add 2001:db8::1/64 dev lo nodad &&
+    ip -n "$ns" addr add fd00::1/64 dev lo nodad; } 2>.err || skip "cannot set up lo in the namespace: $(cat .err)"
 
 # Connections per service port, as ADDRESS=COUNT pairs.
 plan='80 127.0.0.1=2 ::1=1 2001:db8::1=2 2001:0db8:0000:0000:0000:0000:0000:0001=1 fd00::1=1
@@ -69,26 +60,19 @@ ip netns exec "$ns" timeout 60 perl -e '
         }
     }
     print "ready\n";
-    sleep 60;' "$plan" >"$scratch/.helper" 2>&1 &
+    sleep 60;' "$plan" >.helper 2>&1 &
 helper=$!
 for _ in $(seq 100); do
-    grep -q ready "$scratch/.helper" && break
-    kill -0 "$helper" 2>/dev/null || break
-    sleep 0.1
+    ! grep -q ready .helper && kill -0 "$helper" 2>/dev/null && sleep 0.1 || break
 done
-if ! grep -q ready "$scratch/.helper"; then
-    echo "skipped: cannot bind or connect in the namespace: $(cat "$scratch/.helper")"
-    exit "$skip"
-fi
+grep -q ready .helper || skip "cannot bind or connect in the namespace: $(cat .helper)"
 
-mkdir -p spool
+mkdir spool
 in_ns netstat -tanW >spool/netstatdump.log
-[ -n "${LIVE_DUMP_COPY:-}" ] && cp spool/netstatdump.log "$LIVE_DUMP_COPY"
-truth=$(in_ns ss -tanH state established |
-    awk '{ n = split($3, p, ":"); c[p[n]]++ }
-         END { printf "POP3: %d|SMTP: %d|HTTP: %d|FTP: %d", c["110"], c["25"], c["80"], c["21"] }')
-known=$(awk '{ n = 0; for (i = 2; i <= NF; i++) { split($i, a, "="); n += a[2] } c[$1] = n }
-             END { printf "POP3: %d|SMTP: %d|HTTP: %d|FTP: %d", c["110"], c["25"], c["80"], c["21"] }' <<<"$plan")
+# Both sides as the report prints them, from PORT COUNT lines.
+as_report() { awk '{ c[$1] += $2 } END { printf "POP3: %d|SMTP: %d|HTTP: %d|FTP: %d", c[110], c[25], c[80], c[21] }'; }
+truth=$(in_ns ss -tanH state established | awk '{ n = split($3, p, ":"); print p[n], 1 }' | as_report)
+known=$(tr '=' ' ' <<<"$plan" | awk '{ for (i = 3; i <= NF; i += 2) print $1, $i }' | as_report)
 expect "ss counts the connections made ($known; ss: $truth)" [ "$truth" = "$known" ]
 check_report "netstat -tanW, counted live" "$known" db.rrd spool '[POP3.SMTP.HTTP.FTP]' video
 finish
