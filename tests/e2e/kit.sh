@@ -49,6 +49,7 @@ ends "comma form"           2 "not commas"            "$kit/collect.sh" db/two.r
 ends "missing database"     2 "no database at no.rrd" "$kit/collect.sh" no.rrd spool "$two"
 ends "leading -"            2 "begins with -"         "$kit/collect.sh" -db/two.rrd spool "$two"
 ends "not a database"       2 "taken.rrd"             "$kit/collect.sh" taken.rrd spool '[POP3]'
+ESTACOUNT=$scratch/nowhere ends "no estacount" 2 "nowhere not found" "$kit/collect.sh" db/two.rrd spool "$two"
 expect "all before netstat"    [ ! -e spool ]
 printf '#!/bin/sh\nexit 255\n' >refuser && chmod +x refuser &&
     ESTACOUNT=$scratch/refuser ends "estacount's status" 2 "status 255" "$kit/collect.sh" db/two.rrd spool "$two"
@@ -80,8 +81,10 @@ expect "old listing kept"      [ "$(cat spool/new/netstatdump.log)" = old ]
 rrdtool create other.rrd DS:a:GAUGE:600:0:U RRA:AVERAGE:0.5:1:10
 ends "missing database"     2 "no database"           "$kit/draw-graph.sh" no.rrd g.png
 ends "no known source"      2 "holds none of"         "$kit/draw-graph.sh" other.rrd g.png
+umask 077  # the graph is for the web server to read all the same
 ends "drawn"                0 ""                      "$kit/draw-graph.sh" db/two.rrd www/graphs/two.png end-1h
-expect "as a PNG"              is_png www/graphs/two.png
+umask 022
+expect "as a PNG others read"  eval 'is_png www/graphs/two.png && [ "$(stat -c %a www/graphs/two.png)" = 644 ]'
 echo mine >victim && ln -s ../../victim www/graphs/link.png
 ends "drawn over a symlink" 0 ""                      "$kit/draw-graph.sh" db/two.rrd www/graphs/link.png end-1h
 expect "replaces the link, leaves the file" eval '[ "$(cat victim)" = mine ] && is_png www/graphs/link.png' 
@@ -102,6 +105,7 @@ mkdir metrics && echo old >metrics/estacount.prom
 cp -p "$kit/spool/netstatdump.log" spool/new/ && touch -d '601 seconds ago' spool/new/netstatdump.log
 ends "no dump"              2 "no listing at nowhere" "$kit/prometheus-textfile.sh" nowhere metrics/estacount.prom
 ends "comma form"           2 "not commas"            "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.prom '[HTTP,POP3]'
+ends "not for node_exporter" 2 "does not end in .prom" "$kit/prometheus-textfile.sh" "$kit/spool" metrics/estacount.txt
 ends "stale listing"        2 "more than 600 s"       "$kit/prometheus-textfile.sh" spool/new metrics/estacount.prom
 expect "leave the file as it was" [ "$(ls -A metrics)" = estacount.prom -a "$(cat metrics/estacount.prom)" = old ]
 ends "metrics"              0 ""                      "$kit/prometheus-textfile.sh" --max-age 999999999 spool/new metrics/estacount.prom '[HTTP.pop3]'
