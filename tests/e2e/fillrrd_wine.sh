@@ -268,13 +268,15 @@ EOF
 expect "create-database.cmd: the databases and their folder" test -e kit/sub/dir/new.rrd -a -e kit/all.rrd
 
 # draw-graph.cmd draws the sources the database has, into a new file that
-# replaces the PNG; the legend's % formats reach rrdtool whole.
+# replaces the PNG, under a title that names the computer, on an axis of
+# whole numbers; the % formats reach rrdtool whole.
 legend() {
     printf '[DEF:%s=%s:%s:AVERAGE][DEF:%speak=%s:%s:MAX][VDEF:%slast=%s,LAST][VDEF:%savg=%s,AVERAGE][VDEF:%smax=%speak,MAXIMUM]' \
         "$1" "$2" "$1" "$1" "$2" "$1" "$1" "$1" "$1" "$1" "$1" "$1"
     printf '[LINE2:%s#%s:%s][GPRINT:%slast:last %%4.0lf][GPRINT:%savg:average %%6.1lf][GPRINT:%smax:max %%4.0lf\\l]' "$1" "$3" "$4" "$1" "$1" "$1"
 }
-options='[--end][now][--imgformat][PNG][--title][Established connections][--vertical-label][connections][--width][600][--height][200][--lower-limit][0]'
+host=$(wine cmd /c echo %COMPUTERNAME% | tr -d '\r')
+options="[--end][now][--imgformat][PNG][--title][Established connections on $host][--vertical-label][connections][--width][600][--height][200][--lower-limit][0][--upper-limit][4][--left-axis-format][%.0lf][--units-exponent][0]"
 kit "draw-graph.cmd" 0 "" "" 'draw-graph.cmd ph.rrd www\graph.png'
 expect "draw-graph.cmd: every word" [ "$(call)" = "[info][ph.rrd]"$'\n'"[graph][www\\graph.png.new.png][--start][end-1d]$options$(legend pop3 ph.rrd 1f77b4 'POP3 ')$(legend http ph.rrd 2ca02c 'HTTP ')" ]
 expect "draw-graph.cmd: the PNG in place" eval '[ -e kit/www/graph.png ] && [ ! -e kit/www/graph.png.new.png ]'
