@@ -10,17 +10,14 @@
 #                                 run from it under wine.
 # Exits 77 (skipped) where it must not or cannot install.
 set -u
-kind=$1 build=$(realpath "$2") cpack=$3
+kind=$1 build=$(realpath "$2") cpack=$3 prom=/var/lib/prometheus/node-exporter/estacount.prom
 case $kind in
 deb)
     [ "$(id -u)" = 0 ] || { echo "skipped: dpkg -i needs root"; exit 77; }
     # Someone's install is left alone, and so is what a purge would take.
-    prom=/var/lib/prometheus/node-exporter/estacount.prom
-    if dpkg-query -W -f '${Status}' estacount 2>/dev/null | grep -q installed || [ -e /usr/bin/estacount ] ||
-        [ -e /var/lib/estacount ] || [ -e /var/spool/estacount ] || [ -e $prom ] || getent passwd estacount >/dev/null; then
-        echo "skipped: estacount is installed on this machine already, or its user or folders are there"
-        exit 77
-    fi
+    dpkg-query -W -f '${Status}' estacount 2>/dev/null | grep -q installed || getent passwd estacount >/dev/null ||
+        ls -d /usr/bin/estacount /var/lib/estacount /var/spool/estacount $prom 2>/dev/null | grep -q . &&
+        { echo "skipped: estacount is installed on this machine already, or its user or folders are there"; exit 77; }
     . "$(dirname "$0")/lib.sh" /usr/bin/estacount
     ;;
 zip) . "$(dirname "$0")/lib.sh" --wine "$build/estacount.exe" ;;
@@ -28,37 +25,23 @@ zip) . "$(dirname "$0")/lib.sh" --wine "$build/estacount.exe" ;;
 esac
 
 # The output and CPack's staging go to the scratch folder, not the build's.
-"$cpack" -G "${kind^^}" --config "$build/CPackConfig.cmake" -B "$scratch/out" >cpack.log 2>&1 || {
-    cat cpack.log
-    exit 1
-}
-# has LISTING PATH...: each PATH is in LISTING.
-has() {
-    local listing=$1 path
-    shift
-    for path; do expect "$kind holds $path" grep -qxF "$path" "$listing"; done
-}
+"$cpack" -G "${kind^^}" --config "$build/CPackConfig.cmake" -B "$scratch/out" >cpack.log 2>&1 || { cat cpack.log; exit 1; }
 # runs NAME COMMAND...: COMMAND succeeds; its output is shown if it fails.
 runs() {
-    local name=$1
-    shift
-    if "$@" >run.log 2>&1; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $name:"
-        sed 's/^/  /' run.log
-    fi
+    "${@:2}" >run.log 2>&1 || { sed 's/^/  /' run.log; false; }
+    expect "$1" [ $? = 0 ]
 }
 all_four='POP3: 3|SMTP: 2|HTTP: 5|FTP: 1'  # the sample listing's counts
 
 if [ "$kind" = deb ]; then
     deb=$(echo out/estacount_*.deb)
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's,/$,,' >files
-    has files ./usr/bin/estacount ./usr/share/man/man1/estacount.1.gz \
+    for path in ./usr/bin/estacount ./usr/share/man/man1/estacount.1.gz \
         ./usr/share/doc/estacount/copyright ./usr/share/doc/estacount/changelog.gz \
         ./usr/share/estacount/examples/collect.sh ./usr/share/estacount/examples/spool/netstatdump.log \
-        ./etc/cron.d/estacount ./usr/lib/systemd/system/estacount-graph.timer
+        ./etc/cron.d/estacount ./usr/lib/systemd/system/estacount-graph.timer; do
+        expect "deb holds $path" grep -qxF "$path" files
+    done
     expect "deb: no Windows files" [ -z "$(grep -e '\.cmd$' -e README-windows files)" ]
     expect "deb: the cron lines a conffile" [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/cron.d/estacount ]
     expect "deb: all under /usr but the cron lines, nothing under /usr/local" [ -z "$(grep -v -e '^\./usr$' -e '^\./usr/' -e '^\./$' -e '^\./etc\(/cron\.d\(/estacount\)\?\)\?$' files; grep '^\./usr/local' files)" ]
@@ -69,15 +52,13 @@ if [ "$kind" = deb ]; then
     expect "deb: the program stripped" [ -z "$(readelf -S unpacked/usr/bin/estacount | grep -e '\.symtab' -e '\.debug_')" ]
 
     # Its tags, errors or not, go to the test's log.
-    lintian --fail-on error "$deb" >lintian.log 2>&1
-    expect "lintian: no error" [ $? = 0 ]
+    lintian --fail-on error "$deb" >lintian.log 2>&1; expect "lintian: no error" [ $? = 0 ]
     grep -v 'running with root privileges' lintian.log
 
     runs "dpkg -i" dpkg -i "$deb"
     # The collector's folder, if the test makes it, goes with the test.
     made=
-    [ -d /var/lib/prometheus ] || made=/var/lib/prometheus
-    [ -d "${prom%/*}" ] || made=${made:-${prom%/*}}
+    for d in /var/lib/prometheus "${prom%/*}"; do [ -d "$d" ] || { made=$d; break; }; done
     trap 'dpkg -P estacount >/dev/null 2>&1; rm -rf $made "$scratch"' EXIT
     version=$("$build/estacount" v; echo .)  # the built program's, whole
     check "installed: version" 0 "${version%.}" v
@@ -116,19 +97,14 @@ if [ "$kind" = deb ]; then
     expect "dpkg -r: no unit link left" [ -z "$(find /etc/systemd -name 'estacount*')" ]
     expect "dpkg -r: the database kept" test -f $db
     runs "dpkg -P" dpkg -P estacount
-    for gone in /var/lib/estacount /var/spool/estacount $prom /etc/cron.d/estacount; do
-        expect "dpkg -P: no $gone" test ! -e $gone
-    done
+    for gone in /var/lib/estacount /var/spool/estacount $prom /etc/cron.d/estacount; do expect "dpkg -P: no $gone" test ! -e $gone; done
     expect "dpkg -P: no user estacount" [ -z "$(getent passwd estacount)" ]
 else
-    mkdir unpacked
-    (cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
+    (mkdir unpacked && cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
     top=$(echo unpacked/estacount-*-win64)
     (cd "$top" && find . -type f | sort) >files
     expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./README.txt ./collect.cmd ./create-database.cmd ./draw-graph.cmd ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
-    for text in "$top"/*.cmd "$top"/*.txt; do
-        expect "zip: $(basename "$text") has CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$text"
-    done
+    expect "zip: the scripts and texts have CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$top"/*.cmd "$top"/*.txt
     # What README-windows.txt points at: the README whole, the manual page
     # rendered as plain text (no backspaces, no escapes).
     expect "zip: README.txt is the README" cmp -s <(tr -d '\r' <"$top/README.txt") "$examples/../README.md"
