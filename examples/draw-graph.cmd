@@ -59,10 +59,10 @@ if not defined lines goto no_sources
 if not exist "!folder!" mkdir "!folder!"
 if not exist "!folder!" goto no_folder
 rem Connections come whole: labels without decimals or k, and an axis of
-rem at least 0 to 4 (--upper-limit without --rigid) so that no two labels
-rem round to the same number. rrdtool prints the image size; the PNG is
-rem what matters.
-rrdtool graph "!new!" --start "!START!" --end now --imgformat PNG --title "Established connections on !COMPUTERNAME!" --vertical-label connections --width 600 --height 200 --lower-limit 0 --upper-limit 4 --left-axis-format %%.0lf --units-exponent 0 !lines! > nul
+rem at least 0 to 10 (--upper-limit without --rigid), as over a smaller
+rem range rrdtool steps by halves, which the labels would round to pairs.
+rem rrdtool prints the image size; the PNG is what matters.
+rrdtool graph "!new!" --start "!START!" --end now --imgformat PNG --title "Established connections on !COMPUTERNAME!" --vertical-label connections --width 600 --height 200 --lower-limit 0 --upper-limit 10 --left-axis-format %%.0lf --units-exponent 0 !lines! > nul
 if errorlevel 1 exit /b
 move /Y "!new!" "!PNG!" > nul
 if errorlevel 1 goto not_moved

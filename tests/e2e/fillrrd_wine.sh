@@ -209,7 +209,7 @@ legend() {
     printf '%s' "${t//<l>/"$4"}"
 }
 host=$(wine cmd /c echo %COMPUTERNAME% | tr -d '\r')
-options="[--end][now][--imgformat][PNG][--title][Established connections on $host][--vertical-label][connections][--width][600][--height][200][--lower-limit][0][--upper-limit][4][--left-axis-format][%.0lf][--units-exponent][0]"
+options="[--end][now][--imgformat][PNG][--title][Established connections on $host][--vertical-label][connections][--width][600][--height][200][--lower-limit][0][--upper-limit][10][--left-axis-format][%.0lf][--units-exponent][0]"
 kit 0 "" 'draw-graph.cmd ph.rrd www\graph.png'
 expect "draw-graph.cmd: every word" [ "$(call)" = "[info][ph.rrd]"$'\n'"[graph][www\\graph.png.new.png][--start][end-1d]$options$(legend pop3 ph.rrd 1f77b4 'POP3 ')$(legend http ph.rrd 2ca02c 'HTTP ')" ]
 expect "draw-graph.cmd: the PNG in place" eval '[ -e kit/www/graph.png ] && [ ! -e kit/www/graph.png.new.png ]'
