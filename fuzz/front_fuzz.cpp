@@ -30,10 +30,12 @@
 //   0x12 stands for that entry of `keywords`, so that one mutation reaches a
 //   mode or a good service list. The rest of the input is the dump.
 // Missing bytes read as 0, missing words as empty.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <stdio_ext.h>
 #include <string>
 #include <string_view>
@@ -45,20 +47,19 @@
 
 namespace {
 
-constexpr std::string_view keywords[] = {
-    "v",      "V",           "?",      "help",       "HELP",   "fillrrd",
-    "video",  "[POP3.SMTP.HTTP.FTP]", "[http]", "[smtp.pop3]", "[]",     "[HTTP.ftp]",
-    "db.rrd", "spool",       "spool/", "--help",     "-h",     "--version",
-};
+constexpr std::string_view keywords[] = {"v", "V", "?", "help", "HELP", "fillrrd", "video", "[POP3.SMTP.HTTP.FTP]",
+                                         "[http]", "[smtp.pop3]", "[]", "[HTTP.ftp]", "db.rrd", "spool", "spool/",
+                                         "--help", "-h", "--version"};
 
-// Byte `at` of the input, or 0 past its end.
-std::uint8_t byte_at(std::string_view input, std::size_t at)
+// A broken rule aborts, which libFuzzer reports as a crash at the rule's line.
+void require(bool rule)
 {
-    return at < input.size() ? static_cast<std::uint8_t>(input[at]) : 0;
+    if (!rule)
+        std::abort();
 }
 
-// A stream in memory that keeps what fits in `room` and refuses any write
-// that does not, as a full disk would.
+// A stream in memory that keeps what fits in `room` and then, as a full
+// disk would, refuses every write.
 struct capture {
     std::string bytes;
     std::size_t room = SIZE_MAX;
@@ -66,158 +67,119 @@ struct capture {
 };
 
 capture standard_output;
-capture standard_error;
 
 ssize_t capture_write(void *cookie, const char *data, std::size_t size)
 {
     capture &into = *static_cast<capture *>(cookie);
-    if (size > into.room) {
-        into.refused = true;
+    into.refused = into.refused || size > into.room;
+    if (into.refused)
         return 0;  // a short write raises the stream's error flag
-    }
     into.bytes.append(data, size);
     into.room -= size;
     return static_cast<ssize_t>(size);
 }
 
-// Sets up the fake world from the input and returns the words.
+// Sets up the fake world from the input and returns the words, the
+// program's name first.
 std::vector<std::string> decode(std::string_view input)
 {
-    const std::uint8_t settings = byte_at(input, 0);
-    fake.dump_exists = settings & 0x08;
-    fake.read_comes_up_short = settings & 0x20;
-    const int launch = settings >> 6;
-    fake.launch = launch == 1 ? launch_result::not_started
-                : launch == 2 ? launch_result::refused
-                              : launch_result::started;
-    fake.window_size = 1 + (byte_at(input, 1) | byte_at(input, 2) << 8);
-    const std::uint8_t room = byte_at(input, 3);
-    standard_output = {{}, room > 0 ? room - 1u : SIZE_MAX, false};
-    standard_error = {};
+    const auto setting = [&](std::size_t at) { return at < input.size() ? static_cast<std::uint8_t>(input[at]) : 0; };
+    fake.dump_exists = setting(0) & 0x08;
+    fake.read_comes_up_short = setting(0) & 0x20;
+    constexpr launch_result launches[] = {launch_result::started, launch_result::not_started, launch_result::refused,
+                                          launch_result::started};
+    fake.launch = launches[setting(0) >> 6];
+    fake.window_size = 1 + (setting(1) | setting(2) << 8);
+    standard_output = {{}, setting(3) > 0 ? setting(3) - 1u : SIZE_MAX, false};
 
     std::string_view rest = input.size() > 4 ? input.substr(4) : std::string_view{};
-    std::vector<std::string> words;
-    const int word_count = (settings & 0x07) == 7 ? 6 : settings & 0x07;
-    for (int i = 0; i < word_count; ++i) {
+    std::vector<std::string> words = {"estacount"};
+    for (int i = std::min(setting(0) & 0x07, 6); i > 0; --i) {
         const std::size_t end = rest.find('\0');
-        std::string word(rest.substr(0, end));
+        std::string &word = words.emplace_back(rest.substr(0, end));
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        const std::size_t code = word.size() == 1 ? static_cast<unsigned char>(word[0]) : 0;
-        if (code >= 1 && code <= std::size(keywords))
-            word = keywords[code - 1];
-        words.push_back(word);
+        if (word.size() == 1 && word[0] >= 1 && word[0] <= static_cast<char>(std::size(keywords)))
+            word = keywords[word[0] - 1];
     }
     fake.dump = rest;
     // No system opens a file by the empty name.
-    fake.database_exists = (settings & 0x10) && !words.empty() && !words[0].empty();
+    fake.database_exists = (setting(0) & 0x10) && words.size() > 1 && !words[1].empty();
     return words;
 }
 
 // True when `command` is "/C rrdtool update DB N" and then one to four
 // ":DIGITS", whose sum no dump of `dump_size` bytes could exceed: each
 // counted line needs at least a colon and ESTABLISHED.
-bool is_update_of(std::string_view command, std::string_view database, std::size_t dump_size)
+bool is_update_of(const std::string &command, const std::string &database, std::size_t dump_size)
 {
-    const std::string head = "/C rrdtool update " + std::string(database) + " N";
-    if (!command.starts_with(head))
+    static const std::regex counts("(:[0-9]{1,18}){1,4}");
+    const std::string head = "/C rrdtool update " + database + " N";
+    if (!command.starts_with(head) || !std::regex_match(command.begin() + head.size(), command.end(), counts))
         return false;
-    std::string_view counts = command.substr(head.size());
-    int fields = 0;
     std::size_t total = 0;
-    while (!counts.empty()) {
-        if (counts[0] != ':')
-            return false;
-        counts.remove_prefix(1);
-        const std::string_view digits = counts.substr(0, counts.find(':'));
-        if (digits.empty() || digits.size() > 18 ||
-            digits.find_first_not_of("0123456789") != std::string_view::npos)
-            return false;
-        total += std::stoull(std::string(digits));
-        counts.remove_prefix(digits.size());
-        ++fields;
-    }
-    return fields >= 1 && fields <= 4 && total * 12 <= dump_size;
-}
-
-// True when rrdtool, handed `database` as one word of its command line, takes
-// it as that one path: no space splits it, no control character, and it is
-// no option.
-bool reads_as_one_path(std::string_view database)
-{
-    for (const char each : database) {
-        const auto byte = static_cast<unsigned char>(each);
-        if (byte <= ' ' || byte == 0x7F)
-            return false;
-    }
-    return !database.empty() && database[0] != '-';
+    for (std::size_t at = head.size(); at < command.size(); at = command.find(':', at + 1))
+        total += std::stoull(command.substr(at + 1));
+    return total * 12 <= dump_size;
 }
 
 void check_run(const std::vector<std::string> &words, int status)
 {
-    if (status != 0 && status != 1 && status != -1)
-        std::abort();
-    if (fake.reads > 1 || fake.database_checks > 1 || fake.launches > 1)
-        std::abort();
-    if (status == 0 && (fake.reads != 0 || fake.database_checks != 0 || fake.launches != 0))
-        std::abort();
-    if (standard_output.refused && status != -1)
-        std::abort();
-    const bool read_whole = fake.reads == 1 && fake.read_outcome == read_result::done;
-    if (fake.reads == 1 && fake.read_outcome == read_result::short_read &&
-        (status != -1 || standard_output.bytes.find("Connection established") != std::string::npos))
-        std::abort();
-    if (status == 1 && words.size() >= 4 && words[3] == "video" &&
-        (!read_whole || !standard_output.bytes.starts_with("Connection established:\n")))
-        std::abort();
-    if (fake.launches == 1) {
-        if (!read_whole || fake.database_checks != 1 || !fake.database_exists ||
-            fake.database_path != words[0] || !reads_as_one_path(words[0]) ||
-            !is_update_of(fake.command, words[0], fake.dump.size()))
-            std::abort();
-        if (status != (fake.launch == launch_result::started ? 1 : -1))
-            std::abort();
+    // A run reads at most once (below), so the outcome is its one read's.
+    const bool read_whole = fake.seen.read_outcome == read_result::done;
+    require(status == 0 || status == 1 || status == -1);
+    require(fake.seen.reads <= 1 && fake.seen.database_checks <= 1 && fake.seen.launches <= 1);
+    require(status != 0 || (fake.seen.reads == 0 && fake.seen.database_checks == 0 && fake.seen.launches == 0));
+    require(!standard_output.refused || status == -1);
+    require(fake.seen.read_outcome != read_result::short_read ||
+            (status == -1 && standard_output.bytes.find("Connection established") == std::string::npos));
+    require(status != 1 || words.size() < 5 || words[4] != "video" ||
+            (read_whole && standard_output.bytes.starts_with("Connection established:\n")));
+    if (fake.seen.launches == 1) {
+        const std::string &database = words[1];
+        require(read_whole && fake.seen.database_checks == 1 && fake.database_exists && fake.seen.database_path == database);
+        // rrdtool takes the word as that one path: no space splits it, no
+        // control character, and it is no option.
+        require(!database.empty() && database[0] != '-' &&
+                std::ranges::none_of(database, [](unsigned char c) { return c <= ' ' || c == 0x7F; }));
+        require(is_update_of(fake.seen.command, database, fake.dump.size()));
+        require(status == (fake.launch == launch_result::started ? 1 : -1));
     }
 }
 
 }  // namespace
 
 // The program prints with printf and fputs. glibc lets a program assign
-// stdout and stderr, so both become streams in memory (fopencookie) for the
-// whole process: every byte is seen, and a full disk is one counter.
-// libFuzzer and the sanitizers report through their own handles.
+// stdout and stderr: stdout becomes a stream in memory (fopencookie) for the
+// whole process, so every byte is seen and a full disk is one counter;
+// stderr, which nothing here reads, goes to /dev/null. libFuzzer and the
+// sanitizers report through their own handles.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const cookie_io_functions_t to_memory = {nullptr, capture_write, nullptr, nullptr};
-    stdout = fopencookie(&standard_output, "w", to_memory);
-    stderr = fopencookie(&standard_error, "w", to_memory);
-    if (stdout == nullptr || stderr == nullptr)
-        std::abort();
+    stdout = fopencookie(&standard_output, "w", {nullptr, capture_write, nullptr, nullptr});
+    stderr = std::fopen("/dev/null", "w");
+    require(stdout != nullptr && stderr != nullptr);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    forget_recorded(fake);
-    const std::vector<std::string> words =
-        decode({reinterpret_cast<const char *>(data), size});
+    fake.seen = {};
+    const std::vector<std::string> words = decode({reinterpret_cast<const char *>(data), size});
     // argv's strings are the program's to change, so it gets copies.
-    std::vector<std::string> argv_words = words;
-    std::string program = "estacount";
-    std::vector<char *> argv = {program.data()};
-    for (std::string &word : argv_words)
+    std::vector<std::string> copies = words;
+    std::vector<char *> argv;
+    for (std::string &word : copies)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    const int status = run_command_line(static_cast<int>(argv.size() - 1), argv.data());
+    const int status = run_command_line(static_cast<int>(copies.size()), argv.data());
 
-    // What the program left buffered reaches the captures now; what a full
+    // What the program left buffered reaches the capture now; what a full
     // stream still holds is dropped, so that no run sees the last one's.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    __fpurge(stdout);
-    __fpurge(stderr);
-    std::clearerr(stdout);
-    std::clearerr(stderr);
-
+    for (FILE *stream : {stdout, stderr}) {
+        std::fflush(stream);
+        __fpurge(stream);
+        std::clearerr(stream);
+    }
     check_run(words, status);
     return 0;
 }

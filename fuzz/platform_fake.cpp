@@ -11,34 +11,16 @@ const char directory_separator = '/';
 
 fake_world fake;
 
-void forget_recorded(fake_world &world)
-{
-    world.reads = 0;
-    world.read_path.clear();
-    world.read_outcome = read_result::not_opened;
-    world.database_checks = 0;
-    world.database_path.clear();
-    world.interpreter_questions = 0;
-    world.asked_command.clear();
-    world.launches = 0;
-    world.command.clear();
-}
-
-namespace {
-std::size_t fake_read_at = 0;  // how much of the dump the open file has given
-}
+static std::size_t fake_read_at = 0;  // how much of the dump the open file has given
 
 bool open_for_reading(const char *path, open_file &file)
 {
     if (path == nullptr)
         std::abort();
-    ++fake.reads;
-    fake.read_path = path;
-    if (!fake.dump_exists) {
-        fake.read_outcome = read_result::not_opened;
+    ++fake.seen.reads;
+    if (!fake.dump_exists)
         return false;
-    }
-    fake.read_outcome = read_result::done;
+    fake.seen.read_outcome = read_result::done;
     fake_read_at = 0;
     file.handle = 0;
     file.size = fake.dump.size();
@@ -55,7 +37,7 @@ std::size_t read_next(open_file &file, char *into, std::size_t want)
     std::size_t size = want < fake.window_size ? want : fake.window_size;
     size = size < left ? size : left;
     if (fake.read_comes_up_short && size == left) {
-        fake.read_outcome = read_result::short_read;
+        fake.seen.read_outcome = read_result::short_read;
         return 0;
     }
     std::memcpy(into, fake.dump.data() + fake_read_at, size);
@@ -87,24 +69,22 @@ bool regular_file_opens(const char *path)
 {
     if (path == nullptr)
         std::abort();
-    ++fake.database_checks;
-    fake.database_path = path;
+    ++fake.seen.database_checks;
+    fake.seen.database_path = path;
     return fake.database_exists;
 }
 
-// Records the command; the interpreter acts on it when the world refuses it.
-bool interpreter_would_act_on(std::string_view command)
+// The interpreter acts on the command when the world refuses it.
+bool interpreter_would_act_on(std::string_view)
 {
-    ++fake.interpreter_questions;
-    fake.asked_command = command;
     return fake.launch == launch_result::refused;
 }
 
 // Records the command and answers as the world says; nothing runs.
 launch_result start_hidden_command(const std::string &command, std::string &failure)
 {
-    ++fake.launches;
-    fake.command = command;
+    ++fake.seen.launches;
+    fake.seen.command = command;
     if (fake.launch == launch_result::not_started)
         failure = "rrdtool: not started";
     return fake.launch;

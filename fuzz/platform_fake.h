@@ -21,20 +21,16 @@ struct fake_world {
     // asked beforehand; the other answers come from the launch itself.
     launch_result launch = launch_result::started;
 
-    // Recorded during the run.
-    int reads = 0;
-    std::string read_path;
-    read_result read_outcome = read_result::not_opened;
-    int database_checks = 0;
-    std::string database_path;
-    int interpreter_questions = 0;
-    std::string asked_command;
-    int launches = 0;
-    std::string command;
+    // Recorded during the run; the fuzz target clears it before each.
+    struct record {
+        int reads = 0;
+        read_result read_outcome = read_result::not_opened;
+        int database_checks = 0;
+        std::string database_path;
+        int launches = 0;
+        std::string command;
+    } seen;
 };
 
 // The one world the fake layer works on.
 extern fake_world fake;
-
-// Clears what the last run recorded; the settings stay as they are.
-void forget_recorded(fake_world &world);

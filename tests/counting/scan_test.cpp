@@ -11,47 +11,35 @@
 
 namespace {
 
-struct scan_case {
-    const char *name;
-    std::string dump;
-    service_counts want;  // POP3, SMTP, HTTP, FTP
-};
-
 // Lines as Windows netstat -an writes them, without their line end.
 const std::string pop3 = "  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED";
 const std::string smtp = "  TCP    10.0.0.5:25     10.0.0.9:50001    ESTABLISHED";
 const std::string http = "  TCP    10.0.0.5:80     10.0.0.9:50002    ESTABLISHED";
 const std::string ftp = "  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED";
 
-std::string padded(std::string endpoint)
+// A connection line in columns of 24, after the head of Windows netstat -an
+// or of Linux netstat -tanW.
+const char *const win = "  TCP    ", *const lin = "tcp6       0      0 ";
+std::string line(const char *head, std::string local, std::string remote, const char *state = "ESTABLISHED")
 {
-    endpoint.resize(std::max<std::size_t>(endpoint.size() + 1, 24), ' ');
-    return endpoint;
+    local.resize(std::max<std::size_t>(local.size() + 1, 24), ' ');
+    remote.resize(std::max<std::size_t>(remote.size() + 1, 24), ' ');
+    return head + local + remote + state + (head == lin ? "\n" : "\r\n");
 }
 
-// A connection line of each layout: Windows netstat -an, Linux netstat -tanW.
-std::string windows(const std::string &local, const std::string &remote, const char *state = "ESTABLISHED")
-{
-    return "  TCP    " + padded(local) + padded(remote) + state + "\r\n";
-}
+// The line, then an IPv4 probe line that counts for FTP only if the walk is
+// still in step after the line.
+std::string probed(const std::string &line) { return line + ftp + "\r\n"; }
 
-std::string linux(const std::string &local, const std::string &remote, const char *state = "ESTABLISHED")
-{
-    return "tcp6       0      0 " + padded(local) + padded(remote) + state + "\n";
-}
-
-// A line followed by an IPv4 probe line, which counts for FTP only if the
-// walk is still in step after the line.
-scan_case then_probe(const char *name, const std::string &line, service_counts want)
-{
-    ++want[3];
-    return {name, line + ftp + "\r\n", want};
-}
-
-// Line ends, empty dumps and Linux listings are covered end to end.
+// Line ends, empty dumps, Linux listings and two bytes per character are
+// covered end to end.
 TEST(count_connections, table)
 {
-    const scan_case cases[] = {
+    const struct {
+        const char *name;
+        std::string dump;
+        service_counts want;  // POP3, SMTP, HTTP, FTP
+    } cases[] = {
         {"headings only", "\r\nActive Connections\r\n\r\n  Proto  Local Address          Foreign Address        State\r\n", {0, 0, 0, 0}},
         {"one of each", pop3 + "\r\n" + smtp + "\r\n" + http + "\r\n" + ftp + "\r\n", {1, 1, 1, 1}},
         {"other states", "  TCP    10.0.0.5:110    10.0.0.9:5    TIME_WAIT\r\n  TCP    10.0.0.5:80    0.0.0.0:0    LISTENING\r\n", {0, 0, 0, 0}},
@@ -76,38 +64,27 @@ TEST(count_connections, table)
         {"ends after the state", "  TCP a:80 b:1 ESTABLISHED", {0, 0, 1, 0}},
         {"colons only", std::string(1000, ':'), {0, 0, 0, 0}},
         // In a word of three or more colons only the last is the walk's.
-        then_probe("a:b:c:80", windows("a:b:c:80", "d:1"), {0, 0, 1, 0}),
-        then_probe("[::1]", windows("[::1]:80", "[::1]:50520"), {0, 0, 1, 0}),
-        then_probe("[::] listener", windows("[::]:110", "[::]:0", "LISTENING"), {0, 0, 0, 0}),
-        then_probe("compressed", windows("[2001:db8::10]:80", "[2001:db8::20]:50123"), {0, 0, 1, 0}),
-        then_probe("eight groups", windows("[2001:db8:85a3:8d3:1319:8a2e:370:7348]:110", "[2001:db8:85a3:8d3:1319:8a2e:370:7349]:50000"), {1, 0, 0, 0}),
-        then_probe("UDP, no remote port", "  UDP    [fe80::1c2d:3e4f:5a6b:7c8d%3]:1900  *:*  \r\n", {0, 0, 0, 0}),
-        then_probe("client of a service", windows("[2001:db8::10]:50000", "[2606:4700:4700::1111]:80"), {0, 0, 0, 0}),
-        then_probe("Linux :::80", linux(":::80", ":::*", "LISTEN     "), {0, 0, 0, 0}),
-        then_probe("Linux ::1", linux("::1:25", "::1:40000"), {0, 1, 0, 0}),
-        then_probe("Linux global", linux("2001:db8::5:80", "2001:db8::9:50000"), {0, 0, 1, 0}),
-        then_probe("Linux client of a service", linux("2001:db8::5:50000", "2001:db8::9:80"), {0, 0, 0, 0}),
+        {"a:b:c:80", probed(line(win, "a:b:c:80", "d:1")), {0, 0, 1, 1}},
+        {"[::1]", probed(line(win, "[::1]:80", "[::1]:50520")), {0, 0, 1, 1}},
+        {"[::] listener", probed(line(win, "[::]:110", "[::]:0", "LISTENING")), {0, 0, 0, 1}},
+        {"compressed", probed(line(win, "[2001:db8::10]:80", "[2001:db8::20]:50123")), {0, 0, 1, 1}},
+        {"eight groups", probed(line(win, "[2001:db8:85a3:8d3:1319:8a2e:370:7348]:110", "[2001:db8:85a3:8d3:1319:8a2e:370:7349]:50000")), {1, 0, 0, 1}},
+        {"UDP, no remote port", probed("  UDP    [fe80::1c2d:3e4f:5a6b:7c8d%3]:1900  *:*  \r\n"), {0, 0, 0, 1}},
+        {"client of a service", probed(line(win, "[2001:db8::10]:50000", "[2606:4700:4700::1111]:80")), {0, 0, 0, 1}},
+        {"Linux :::80", probed(line(lin, ":::80", ":::*", "LISTEN     ")), {0, 0, 0, 1}},
+        {"Linux ::1", probed(line(lin, "::1:25", "::1:40000")), {0, 1, 0, 1}},
+        {"Linux global", probed(line(lin, "2001:db8::5:80", "2001:db8::9:50000")), {0, 0, 1, 1}},
+        {"Linux client of a service", probed(line(lin, "2001:db8::5:50000", "2001:db8::9:80")), {0, 0, 0, 1}},
     };
-    for (const scan_case &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(count_connections(c.dump), c.want) << c.name;
-}
-
-TEST(count_connections, two_bytes_per_character_count_nothing)
-{
-    std::string wide;
-    for (char c : http + "\r\n") {
-        wide += c;
-        wide += '\0';
-    }
-    EXPECT_EQ(count_connections(wide), (service_counts{0, 0, 0, 0}));
 }
 
 TEST(count_connections, reads_nothing_past_the_view)
 {
-    // The bytes after the view would complete the state; they must not count.
-    const std::string text = "  TCP a:80 b:1 ESTABLISHED";
-    const std::string_view cut(text.data(), text.size() - 1);
-    EXPECT_EQ(count_connections(cut), (service_counts{0, 0, 0, 0}));
+    // The byte after the view would complete the state; it must not count.
+    const std::string_view text = "  TCP a:80 b:1 ESTABLISHED";
+    EXPECT_EQ(count_connections(text.substr(0, text.size() - 1)), (service_counts{0, 0, 0, 0}));
 }
 
 // A dump in memory, given `piece` bytes a read at most, and nothing from

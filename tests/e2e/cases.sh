@@ -31,26 +31,13 @@ check "Help is no keyword"     255 "$wrong_use" Help
 if [ -n "$wine" ]; then check "/?" 0 "$usage[SMTP,POP3,HTTP,FTP]$services$usage_end" '/?'; else check "/?" 255 "$wrong_use" '/?'; fi
 check "three arguments"        255 "$wrong_use" db.rrd spool '[POP3]'
 
-# Text that never reached standard output (a full disk, a closed descriptor)
-# was not delivered: -1, whatever was asked for.
-unwritten() {
-    local name=$1
-    shift
-    run_program "$@" >/dev/full
-    expect "$name, to a full disk" [ $? = 255 ]
-    run_program "$@" >&-
-    expect "$name, to a closed output" [ $? = 255 ]
-}
-
 dump spool $'  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n  TCP    10.0.0.5:25     10.0.0.9:50001    ESTABLISHED\r\n  TCP    10.0.0.5:25     10.0.0.9:50002    ESTABLISHED\r\n  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED\r\n'
 check "list without brackets"  255 "$wrong_list" db.rrd spool SMTP video
 check "list without ]"         255 "$wrong_list" db.rrd spool '[SMTP' video
-check "list is ["              255 "$wrong_list" db.rrd spool '[' video
 check "list before dump"       255 "$wrong_list" db.rrd nowhere '' video
 check_report "all four"        'POP3: 1|SMTP: 2|HTTP: 1|FTP: 0' db.rrd spool "$all" video
 check_report "table order"     'POP3: 1|SMTP: 2|HTTP: 1' db.rrd spool '[smtp.HTTP.pop3]' video
 check_report "video never opens word 1" 'POP3: 1' "$(printf 'x%.0s' {1..5000})" spool '[POP3]' video
-check_report "empty names are doubled dots" 'SMTP: 2|FTP: 0' db.rrd spool '[.SMTP..ftp.]' video
 # Words taken as they are, but with a warning: the run and stdout are as ever.
 err="$w the service list [] $none" check_report "none selected" '' db.rrd spool '[]' video
 err="$w \"Pop3\" in the service list is no service: write each name all in capitals or all in lower case"$'\n'"$w the service list [Pop3] $none" check_report "mixed case" '' db.rrd spool '[Pop3]' video
@@ -61,7 +48,7 @@ err="$w the mode \"vi\\x0Ade\\x09\" is neither video nor fillrrd: the run counts
 
 # fillrrd checks the database first, and shows its path whole.
 long=$(printf 'd%.0s' {1..300}).rrd
-mkdir -p dirdb.rrd
+mkdir -p dirdb.rrd dirdump/netstatdump.log
 err="estacount: missing.rrd: $absent" check "missing database" 255 "${no_db}missing.rrd]"$'\n' missing.rrd nowhere SMTP fillrrd
 err="estacount: dirdb.rrd: $odd" check "database is a folder" 255 "${no_db}dirdb.rrd]"$'\n' dirdb.rrd spool '[POP3]' fillrrd
 err="estacount: $long: ${why}File name too long" check "long path shown whole" 255 "${no_db}$long]"$'\n' "$long" spool '[POP3]' fillrrd
@@ -70,12 +57,12 @@ check "then the list"          255 "$wrong_list" db.rrd nowhere SMTP fillrrd
 err="estacount: nowhere${sep}netstatdump.log: $absent" check "then the dump" 255 "$no_dump" db.rrd nowhere '[POP3]' fillrrd
 err="$w the service list [] $none" check "nothing to send" 1 "" db.rrd spool '[]' fillrrd
 
-unwritten "usage lost"
-unwritten "help lost"          help
-unwritten "version lost"       V
-unwritten "report lost"        db.rrd spool '[POP3]' video
+# Text that never reached standard output (a full disk, a closed descriptor)
+# was not delivered: -1, whatever was asked for.
+for args in '' help V 'db.rrd spool [POP3] video'; do
+    for to in '>/dev/full' '>&-'; do expect "'$args' $to: not delivered" eval "run_program $args $to; [ \$? = 255 ]"; done
+done
 
-mkdir -p dirdump/netstatdump.log
 err="estacount: nowhere${sep}netstatdump.log: $absent" check "no dump" 255 "$no_dump" db.rrd nowhere '[POP3]' video
 err="estacount: dirdump${sep}netstatdump.log: $odd" check "dump is a folder" 255 "$no_dump" db.rrd dirdump '[POP3]' video
 err="estacount: db.rrd${sep}netstatdump.log: ${why}Not a directory" check "spool is a file" 255 "$no_dump" db.rrd db.rrd '[POP3]' video
@@ -90,8 +77,7 @@ if [ -z "$wine" ]; then
     err="estacount: fifo/netstatdump.log: $odd" check "dump is a FIFO" 255 "$no_dump" db.rrd fifo '[POP3]' video
     err="estacount: fifo.rrd: $odd" check "database is a FIFO" 255 "${no_db}fifo.rrd]"$'\n' fifo.rrd spool '[POP3]' fillrrd
     sleep 0.3
-    expect "the dump's writer still waits" kill -0 $dump_writer 2>/dev/null
-    expect "the database's writer still waits" kill -0 $database_writer 2>/dev/null
+    expect "both writers still wait" eval "kill -0 $dump_writer && kill -0 $database_writer"
     kill $dump_writer $database_writer 2>/dev/null
     wait $dump_writer $database_writer
     # sysfs promises 4096 bytes and hands over a few: a short read.
@@ -135,20 +121,16 @@ if [ -n "$wine" ]; then
     expect "its server saw the open" grep -q connected pipe.out
 fi
 
-line=$'  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED'
+# Every kind of line end, and a last line without one.
+for ends in '\r\n \r\n' '\r \r' '\n \n' '\r\n '; do
+    printf "  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED${ends% *}  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED${ends#* }" | dump ends
+    check_report "line ends $ends" 'HTTP: 2' db.rrd ends '[HTTP]' video
+done
 dump empty ''
-dump crlf "$line"$'\r\n'"$line"$'\r\n'
-dump cr "$line"$'\r'"$line"$'\r'
-dump lf "$line"$'\n'"$line"$'\n'
-dump unended "$line"$'\r\n'"$line"
 dump linux $'Proto Recv-Q Send-Q Local Address           Foreign Address         State      \ntcp        0      0 0.0.0.0:25              0.0.0.0:*               LISTEN     \ntcp        0      0 192.168.1.4:25          192.168.1.9:41234       ESTABLISHED\ntcp        0      0 192.168.1.4:52000       192.168.1.9:80          ESTABLISHED\n'
 dump ipv6 $'  TCP    [2001:db8::10]:80      [2001:db8::20]:50123   ESTABLISHED\r\n  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n  TCP    [fe80::1c2d:3e4f:5a6b:7c8d%12]:139  [::]:0  LISTENING\r\n  TCP    [2001:db8:0:1::5]:25   [2606:4700:4700::1111]:443  ESTABLISHED\r\n  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n'
 cp -r "$examples/spool" example
 check_report "empty dump"      'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd empty "$all" video
-check_report "CR LF"           'HTTP: 2' db.rrd crlf '[HTTP]' video
-check_report "bare CR"         'HTTP: 2' db.rrd cr '[HTTP]' video
-check_report "bare LF"         'HTTP: 2' db.rrd lf '[HTTP]' video
-check_report "last line unended" 'HTTP: 2' db.rrd unended '[HTTP]' video
 check_report "Linux netstat"   'SMTP: 1|HTTP: 0' db.rrd linux '[SMTP.HTTP]' video
 check_report "IPv6 in brackets" 'POP3: 1|SMTP: 1|HTTP: 1|FTP: 1' db.rrd ipv6 "$all" video
 check_report "bundled example" 'POP3: 3|SMTP: 2|HTTP: 5|FTP: 1' db.rrd example "$all" video
@@ -157,7 +139,6 @@ check_report "bundled example" 'POP3: 3|SMTP: 2|HTTP: 5|FTP: 1' db.rrd example "
 big=$'  TCP  10.0.0.5:110   10.0.0.9:50000 ESTABLISHED\r'
 yes "$big" | head -n 100000 | dump exact
 { cat exact/netstatdump.log; echo "$big"; } | dump over
-expect "5,000,000 bytes"       [ "$(wc -c <exact/netstatdump.log)" = 5000000 ]
 check_report "dump of 5,000,000 bytes" 'POP3: 100000' db.rrd exact '[POP3]' video
 check_report "one line more"   'POP3: 100001' db.rrd over '[POP3]' video
 # 12 MB: three windows, whose edges fall inside lines.
@@ -166,14 +147,12 @@ check_report "windows of a larger dump" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP:
 
 # Hostile dumps: counted as bytes, never a crash or a hang.
 printf 'a\0b:80 x:1 ESTABLISHED\r\n\0\0\0  TCP 1:21 2:3 ESTABLISHED\r\n' | dump nul
-head -c 1000000 /dev/zero | tr '\0' : | dump colons
 # One line of 100 MB, its remote endpoint running through twenty windows.
 { printf '  TCP    10.0.0.5:80     '; head -c 100000000 /dev/zero | tr '\0' y; printf '   ESTABLISHED'; } | dump longline
 # A word of 12 MB and six million colons, whose last one is an endpoint's.
 { printf '  TCP    ['; head -c 12000000 /dev/zero | tr '\0' : | sed 's/::/a:/g'; printf ']:80   [::1]:50000   ESTABLISHED\r\n  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n'; } | dump longword
 iconv -f ASCII -t UTF-16LE example/netstatdump.log | dump wide
 check_report "NUL bytes"       'HTTP: 1|FTP: 1' db.rrd nul '[HTTP.FTP]' video
-check_report "only colons"     'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd colons "$all" video
 check_report "a 100 MB line"   'HTTP: 1' db.rrd longline '[HTTP]' video
 check_report "a word of 12 MB" 'HTTP: 1|FTP: 1' db.rrd longword '[HTTP.FTP]' video
 check_report "two bytes per character" 'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd wide "$all" video

@@ -14,9 +14,7 @@ run_program() { env "${program_env[@]}" $wine "$program" "$@"; }
 
 # expect NAME COMMAND...: passes when COMMAND succeeds.
 expect() {
-    local name=$1
-    shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name"; fi
+    if "${@:2}"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; fi
 }
 
 # err_matches WANT: stderr holds exactly the lines of WANT (nothing when it
@@ -24,8 +22,7 @@ expect() {
 # words them otherwise, so under wine only the part before it is compared.
 why=$'\t'  # the program writes a tab as \x09, so none reaches stderr
 err_matches() {
-    local -a want got
-    local i fixed
+    local i fixed want got
     [ -z "$1" ] && { [ ! -s "$scratch/.err" ]; return; }
     [ -z "$(tail -c 1 "$scratch/.err")" ] || return 1  # the last line ended
     mapfile -t want <<<"$1"
@@ -52,25 +49,20 @@ check() {
     status=$?
     # The Windows C runtime writes "\n" as CR LF; nothing else may differ.
     [ -n "$wine" ] && perl -0777 -pi -e 's/\r\n/\n/g' "$scratch/.out" "$scratch/.err"
-    if [ "$status" = "$want_status" ] && cmp -s "$scratch/.out" "$scratch/.want" &&
-        err_matches "$want_err"; then
+    if [ "$status" = "$want_status" ] && cmp -s "$scratch/.out" "$scratch/.want" && err_matches "$want_err"; then
         passed=$((passed + 1))
     else
-        failed=$((failed + 1))
-        echo "FAIL: $name: status $status; stdout, stderr, wanted stdout, wanted stderr:"
-        cat -A "$scratch/.out" "$scratch/.err" "$scratch/.want" <(printf '%s\n' "$want_err") |
-            head -n 40 | sed 's/^/  /'
+        expect "$name: status $status; stdout, stderr, wanted stdout, wanted stderr:" false
+        cat -A "$scratch/.out" "$scratch/.err" "$scratch/.want" <(printf '%s\n' "$want_err") | head -n 40 | sed 's/^/  /'
     fi
 }
 
 # check_report NAME 'POP3: 1|HTTP: 0' [ARG...]: a run that prints the report
 # with these count lines ('' for none) and exits 1.
 check_report() {
-    local name=$1 want=$'Connection established:\n' line lines
-    IFS='|' read -r -a lines <<<"$2"
+    local name=$1 lines=${2//|/$'\n'}
     shift 2
-    for line in "${lines[@]}"; do want+=$'\n'"$line"; done
-    check "$name" 1 "$want"$'\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' "$@"
+    check "$name" 1 $'Connection established:\n'"${lines:+$'\n'$lines}"$'\n\nestacount (c) 2026 the estacount authors - report problems on the estacount issue tracker\n' "$@"
 }
 
 # shown TEXT: TEXT as the program's stderr shows a word, control bytes as \xHH.
