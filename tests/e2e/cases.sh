@@ -144,6 +144,12 @@ check_report "one line more"   'POP3: 100001' db.rrd over '[POP3]' video
 # 12 MB: three windows, whose edges fall inside lines.
 for _ in {1..4000}; do cat example/netstatdump.log; done | dump windows
 check_report "windows of a larger dump" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
+# With no second thread to be had (a task limit), the windows are read in turn.
+if [ "$(id -u)" = 0 ] && [ -z "$wine" ]; then
+    chmod o+x "$scratch" && program_env=(setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=1)
+    check_report "no thread to be had" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
+    program_env=()
+fi
 
 # Hostile dumps: counted as bytes, never a crash or a hang.
 printf 'a\0b:80 x:1 ESTABLISHED\r\n\0\0\0  TCP 1:21 2:3 ESTABLISHED\r\n' | dump nul
