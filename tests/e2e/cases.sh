@@ -85,10 +85,12 @@ if [ -z "$wine" ]; then
     err="estacount: short/netstatdump.log: could not be read whole" check "short read" 255 "" db.rrd short '[POP3]' video
     mkdir device && ln -s /dev/zero device/netstatdump.log
     err="estacount: device/netstatdump.log: $odd" check "dump is a device" 255 "$no_dump" db.rrd device '[POP3]' video
-    # Root reads any file: the run gets the rights of nobody.
+    # Root reads any file: the run gets the rights of nobody, with a copy of
+    # the program that nobody may run and reach, wherever the build folder is.
     mkdir locked && cp spool/netstatdump.log locked/ && chmod 000 locked/netstatdump.log
+    chmod o+x "$scratch" && cp "$program" estacount-copy
     [ "$(id -u)" = 0 ] && program_env=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    err="estacount: locked/netstatdump.log: Permission denied" check "unreadable dump" 255 "$no_dump" db.rrd locked '[POP3]' video
+    program=$scratch/estacount-copy err="estacount: locked/netstatdump.log: Permission denied" check "unreadable dump" 255 "$no_dump" db.rrd locked '[POP3]' video
     program_env=()
     # A service line past 2 GiB, after a hole: a 32-bit build must still
     # open the dump and learn its size.
@@ -147,8 +149,6 @@ check_report "windows of a larger dump" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP:
 # With no second thread to be had (a task limit), the windows are read in turn.
 # (LeakSanitizer's check at exit needs a thread of its own.)
 if [ "$(id -u)" = 0 ] && [ -z "$wine" ]; then
-    # A copy nobody may run, wherever the build folder is.
-    chmod o+x "$scratch" && cp "$program" estacount-copy
     program_env=(ASAN_OPTIONS=detect_leaks=0 setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=1)
     program=$scratch/estacount-copy check_report "no thread to be had" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
     program_env=()
