@@ -42,7 +42,7 @@ check_report "video never opens word 1" 'POP3: 1' "$(printf 'x%.0s' {1..5000})" 
 err="$w the service list [] $none" check_report "none selected" '' db.rrd spool '[]' video
 err="$w \"Pop3\" in the service list is no service: write each name all in capitals or all in lower case"$'\n'"$w the service list [Pop3] $none" check_report "mixed case" '' db.rrd spool '[Pop3]' video
 err="$w \"SMTP,POP3\" in the service list is no service: separate the names with dots, as in [POP3.SMTP]"$'\n'"$w the service list [SMTP,POP3] $none" check_report "commas" '' db.rrd spool '[SMTP,POP3]' video
-err="$w \"x\" in the service list is no service (nor is 1 more of its names): the services are POP3, SMTP, HTTP and FTP" check_report "unknown names" 'POP3: 1' db.rrd spool '[x.pop3.Ftp]' video
+err="$w \"Pear\" in the service list is no service (nor is 1 more of its names): the services are POP3, SMTP, HTTP and FTP" check_report "unknown names" 'POP3: 1' db.rrd spool '[Pear.pop3.Ftp]' video
 err="$w the mode \"FILLRRD\" is neither video nor fillrrd: the run counts as video" check_report "FILLRRD is video" 'HTTP: 1' db.rrd spool '[HTTP]' FILLRRD more words
 err="$w the mode \"vi\\x0Ade\\x09\" is neither video nor fillrrd: the run counts as video" check_report "control characters shown" 'HTTP: 1' db.rrd spool '[HTTP]' $'vi\nde\t'
 
