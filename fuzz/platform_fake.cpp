@@ -64,6 +64,12 @@ void release_read_buffer(char *buffer, std::size_t)
     delete[] buffer;
 }
 
+// One: a dump too large for one buffer is read in turn, on the fuzzer's thread.
+unsigned usable_processors()
+{
+    return 1;
+}
+
 // The database: any path, present or not as the world says.
 bool regular_file_opens(const char *path)
 {

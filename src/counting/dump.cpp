@@ -104,10 +104,10 @@ read_result scan_in_turn(pipeline &line, scan_state &state, service_counts &coun
     return read_result::done;
 }
 
-read_result scan_in_buffers(pipeline &line, scan_state &state, service_counts &counts)
+read_result scan_in_buffers(pipeline &line, bool read_ahead, scan_state &state, service_counts &counts)
 {
     std::thread reader;
-    if (!start_reader(reader, line))
+    if (!read_ahead || !start_reader(reader, line))
         return scan_in_turn(line, state, counts);
     read_result result = read_result::done;
     std::uint64_t left = line.size;
@@ -145,7 +145,7 @@ std::string dump_path(std::string_view spool_dir)
 }
 
 read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
-                      service_counts &counts)
+                      bool read_ahead, service_counts &counts)
 {
     scan_state state;
     read_result result = read_result::done;
@@ -161,7 +161,7 @@ read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole,
         bool reserved = true;
         for (char *&buffer : line.buffers)
             reserved = (buffer = reserve_read_buffer(window)) != nullptr && reserved;
-        result = reserved ? scan_in_buffers(line, state, counts) : read_result::short_read;
+        result = reserved ? scan_in_buffers(line, read_ahead, state, counts) : read_result::short_read;
         for (char *buffer : line.buffers)
             release_read_buffer(buffer, window);
     }
@@ -175,8 +175,8 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     open_file file;
     if (!open_for_reading(dump_path(spool_dir).c_str(), file))
         return read_result::not_opened;
-    const read_result result =
-        scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / window_buffers, counts);
+    const read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
+                                         dump_buffer_size / window_buffers, usable_processors() > 1, counts);
     close_file(file);
     return result;
 }

@@ -13,8 +13,9 @@
 // A dump within this many bytes is read with a single read into one buffer
 // of its size and scanned in one pass, with no second thread. A larger one
 // is read window after window into window_buffers buffers that share this
-// size: a second thread reads the next windows while one is scanned, so the
-// memory stays the same whatever the dump's size.
+// size: a second thread reads the next windows while one is scanned (when
+// the run may use two processors), so the memory stays the same whatever
+// the dump's size.
 constexpr std::size_t dump_buffer_size = 5'000'000;
 constexpr int window_buffers = 4;
 
@@ -40,6 +41,7 @@ struct byte_source {
 
 // The reading and scanning of load_dump, from any source of `size` bytes:
 // one buffer of `size` when size <= `whole`, else window_buffers buffers of
-// `window` bytes, read on a second thread. done, or short_read as load_dump says.
+// `window` bytes, read on a second thread when `read_ahead` and one can be
+// had, else in turn on this one. done, or short_read as load_dump says.
 read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
-                      service_counts &counts);
+                      bool read_ahead, service_counts &counts);

@@ -40,6 +40,11 @@ void close_file(open_file &file);
 char *reserve_read_buffer(std::size_t size);
 void release_read_buffer(char *buffer, std::size_t size);
 
+// How many processors this process may run on (its affinity, as taskset or
+// start /affinity set it), at least 1. A read-ahead thread pays only with
+// two: on one, it takes turns with the scan and adds the switching.
+unsigned usable_processors();
+
 // True when `path` is a regular file that can be opened for reading. Reads
 // nothing, never blocks, and on POSIX opens nothing but a regular file.
 bool regular_file_opens(const char *path);

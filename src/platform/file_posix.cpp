@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,17 @@ void release_read_buffer(char *buffer, std::size_t size)
 {
     if (buffer)
         munmap(buffer, mapped_length(size));
+}
+
+unsigned usable_processors()
+{
+#ifdef CPU_COUNT
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 1 ? static_cast<unsigned>(online) : 1;
 }
 
 bool regular_file_opens(const char *path)

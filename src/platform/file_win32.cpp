@@ -92,6 +92,17 @@ void release_read_buffer(char *buffer, std::size_t)
         VirtualFree(buffer, 0, MEM_RELEASE);
 }
 
+unsigned usable_processors()
+{
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0)
+        return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1)
+        ++count;
+    return count;
+}
+
 bool regular_file_opens(const char *path)
 {
     const HANDLE file = open_regular_file(path);

@@ -106,8 +106,8 @@ std::size_t read_memory(void *source, char *into, std::size_t want)
 }
 
 // Whatever the buffers, the windows and the reads, the counts are those of
-// the whole dump; a read that stops early is a short read with either one
-// buffer or the reading thread at work.
+// the whole dump; a read that stops early is a short read with one buffer,
+// with the reading thread at work, or with the windows read in turn.
 TEST(scan_from, windows_and_short_reads)
 {
     const std::string listing = make_listing(7, 200'000, listing_kind::ipv6);
@@ -129,12 +129,16 @@ TEST(scan_from, windows_and_short_reads)
         {"two buffers, short in the middle", listing, 0, 4096, all, 100'000, read_result::short_read},
         {"two buffers, short by the last byte", listing, 0, 4096, all, listing.size() - 1, read_result::short_read},
     };
-    for (const auto &c : cases) {
-        memory_source memory{c.dump, c.piece, std::min(c.fails_at, c.dump.size())};
-        service_counts counts{};
-        EXPECT_EQ(scan_from({read_memory, &memory}, c.dump.size(), c.whole, c.window, counts), c.want) << c.name;
-        if (c.want == read_result::done) {
-            EXPECT_EQ(counts, count_connections(c.dump)) << c.name;
+    for (const bool read_ahead : {true, false}) {
+        for (const auto &c : cases) {
+            const std::string name = std::string(c.name) + (read_ahead ? "" : ", read in turn");
+            memory_source memory{c.dump, c.piece, std::min(c.fails_at, c.dump.size())};
+            service_counts counts{};
+            EXPECT_EQ(scan_from({read_memory, &memory}, c.dump.size(), c.whole, c.window, read_ahead, counts), c.want)
+                << name;
+            if (c.want == read_result::done) {
+                EXPECT_EQ(counts, count_connections(c.dump)) << name;
+            }
         }
     }
 }
