@@ -175,8 +175,11 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     open_file file;
     if (!open_for_reading(dump_path(spool_dir).c_str(), file))
         return read_result::not_opened;
+    // Only a dump larger than one buffer has windows to read ahead, so only
+    // then is the system asked (a call a small dump's run need not pay for).
+    const bool read_ahead = file.size > dump_buffer_size && usable_processors() > 1;
     const read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
-                                         dump_buffer_size / window_buffers, usable_processors() > 1, counts);
+                                         dump_buffer_size / window_buffers, read_ahead, counts);
     close_file(file);
     return result;
 }
