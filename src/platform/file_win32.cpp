@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <bit>
 #include <cstdint>
 #include <windows.h>
 
@@ -97,10 +98,7 @@ unsigned usable_processors()
     DWORD_PTR process = 0, system = 0;
     if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0)
         return 1;
-    unsigned count = 0;
-    for (; process != 0; process &= process - 1)
-        ++count;
-    return count;
+    return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
 }
 
 bool regular_file_opens(const char *path)
