@@ -159,9 +159,11 @@ set "%1=%t%"
 exit /b 0
 
 rem About a second: ping waits one between its two echoes; timeout would
-rem refuse the Task Scheduler's missing console.
+rem refuse the Task Scheduler's missing console. Named by its full path, so
+rem that no search of the current folder and PATH can miss it or find
+rem another ping there.
 :pause
-ping -n 2 127.0.0.1 > nul
+"%SystemRoot%\System32\ping.exe" -n 2 127.0.0.1 > nul
 exit /b 0
 
 :take_name

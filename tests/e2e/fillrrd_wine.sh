@@ -136,14 +136,15 @@ for i in 1 2; do (cd kit && wine cmd /c collect.cmd db.rrd spool >/dev/null 2>&1
 expect "collect.cmd, two at once: one success for each sample" [ -s bin/updates.txt -a "$(grep -c landed bin/updates.txt)" = "$(grep -lx 0 ran1 ran2 | wc -l)" ]
 
 # Each loss: a status, one line on stderr, no new sample, the old listing kept.
-cp kit/spool/netstatdump.log listing.txt
 t=$(last db.rrd) lost="collect.cmd: the sample did not land in \"db.rrd\" within 5 seconds: the last update stayed at"
 while IFS='|' read -r name status message setup undo; do
-    eval "$setup"; kit "$status" "$message" 'collect.cmd db.rrd spool' "collect.cmd: $name"; eval "$undo"
+    cp kit/spool/netstatdump.log listing.txt; eval "$setup"; started=$SECONDS
+    kit "$status" "$message" 'collect.cmd db.rrd spool' "collect.cmd: $name"; eval "$undo"
     expect "collect.cmd: $name: no sample" [ "$(last db.rrd)" = "$t" ]
     [ "$status" = 3 ] && expect "collect.cmd: $name: the old listing kept" cmp -s listing.txt kit/spool/netstatdump.log
+    [ "$status" = 4 ] && expect "collect.cmd: $name: waited for it" [ $((SECONDS - started)) -ge 4 ]
 done <<EOF
-update dropped|4|$lost $t; the database is writable|export RRDTOOL_DROPS=1|unset RRDTOOL_DROPS
+update dropped (and a ping.exe planted in the current folder)|4|$lost $t; the database is writable|export RRDTOOL_DROPS=1; cp bin/rrdtool.exe kit/ping.exe|unset RRDTOOL_DROPS; rm kit/ping.exe
 read-only database|4|$lost $t; the database is read-only|chmod 444 kit/db.rrd|chmod 644 kit/db.rrd
 dead daemon|4|$lost $t; the database is writable; the daemon at unix:$scratch/dead.sock does not answer|export RRDCACHED_ADDRESS=unix:$scratch/dead.sock|unset RRDCACHED_ADDRESS
 netstat failed|3|collect.cmd: the netstat listing could not be saved in "spool"; no sample was sent|cp bin/rrdtool.exe kit/netstat.exe|rm kit/netstat.exe
