@@ -21,17 +21,20 @@ database_path_problem database_path_problem_of(std::string_view rrd_path)
     return database_path_problem::none;
 }
 
-std::string build_update_command(const run_state &run)
+std::string sample_text(const run_state &run)
 {
-    std::string command = "/C rrdtool update ";
-    command += run.rrd_path;
-    command += " N";
+    std::string sample = "N";
     for (int i = 0; i < service_count; ++i)
         if (run.selected[i]) {
-            command += ':';
-            command += run.count_texts[i];
+            sample += ':';
+            sample += run.count_texts[i];
         }
-    return command;
+    return sample;
+}
+
+std::string build_update_command(const run_state &run)
+{
+    return "/C rrdtool update " + std::string(run.rrd_path) + " " + sample_text(run);
 }
 
 launch_result launch_update(const std::string &update_command, std::string &failure)

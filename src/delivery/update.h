@@ -22,6 +22,10 @@ bool check_database(const char *rrd_path);
 enum class database_path_problem { none, space, leading_dash, control_character };
 database_path_problem database_path_problem_of(std::string_view rrd_path);
 
+// The sample of a run as rrdtool update takes it: "N", then the count texts
+// of the selected services in table order, each after a colon.
+std::string sample_text(const run_state &run);
+
 // "/C rrdtool update ", the database path as given (unquoted: a path that
 // database_path_problem_of finds fault with is refused before any launch),
 // " N:", then the count texts of the selected services in table order,

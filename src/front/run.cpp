@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "common/run_state.h"
+#include "common/text.h"
 #include "counting/dump.h"
 #include "delivery/report.h"
 #include "delivery/update.h"
@@ -36,26 +37,6 @@ namespace {
 bool output_written()
 {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
-}
-
-// A word of the command line as a line of standard error shows it: control
-// bytes (a line feed in a path) written as \xHH, so that one message stays
-// one line.
-std::string shown(std::string_view word)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string text;
-    for (const char c : word) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            text += "\\x";
-            text += hex[byte >> 4];
-            text += hex[byte & 0xF];
-        } else {
-            text += c;
-        }
-    }
-    return text;
 }
 
 // One line on standard error, written at once: "estacount: " and `text`.

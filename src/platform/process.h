@@ -1,8 +1,11 @@
-// Starting the update command: the one process the program starts.
+// Starting other programs: the update command, which the program starts and
+// leaves, and the kit's rrdtool, which it waits for.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
+#include <cstdint>
 
 enum class launch_result {
     started,      // running on its own; nobody waits for it
@@ -35,3 +38,28 @@ bool interpreter_would_act_on(std::string_view command);
 // text for the spawn's error number), "rrdtool: not found in the current
 // folder or on PATH" (Windows). It is left as it was otherwise.
 launch_result start_hidden_command(const std::string &command, std::string &failure);
+
+// A program run to its end, for the kit: started, waited for, its words kept.
+struct program_result {
+    enum outcome_kind { exited, not_started, timed_out } outcome = not_started;
+    int status = -1;     // its exit status, when it exited
+    std::string output;  // what it wrote on stderr, and on stdout unless that
+                         // went to a file; or why it did not start
+};
+
+// Runs `words` (words[0] the program, the rest its arguments, each reaching
+// it whole) with standard input from the null device and no window, and
+// waits for it, `seconds` at most, after which it is killed (timed_out).
+// Its standard output goes to the file `stdout_file` (a handle from
+// create_unique_file) when that is not -1, else into `output` with its
+// standard error.
+//
+// POSIX: words[0] is looked up on PATH as execvp does, no shell involved.
+// Windows: CreateProcessW with a command line quoted as the C runtime
+// splits it; words[0] is looked for only in the absolute folders of PATH
+// (quotes removed), never in the current folder, with each extension of
+// PATHEXT in turn: the first found runs if it is a .exe or .com; a .bat or
+// .cmd is not_started ("rrdtool: C:\x\rrdtool.cmd is a batch file: ...").
+// not_started: nothing ran, and `output` says why, for a person.
+program_result run_program(const std::vector<std::string> &words, unsigned seconds,
+                           std::intptr_t stdout_file = -1);
