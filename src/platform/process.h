@@ -63,3 +63,7 @@ struct program_result {
 // not_started: nothing ran, and `output` says why, for a person.
 program_result run_program(const std::vector<std::string> &words, unsigned seconds,
                            std::intptr_t stdout_file = -1);
+
+// This machine's name, for the graph's title (gethostname,
+// GetComputerNameA); "this host" where the system gives none.
+std::string host_name();
