@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <windows.h>
 
+#include "platform/win32_text.h"
+
 const char directory_separator = '\\';
 
 namespace {
@@ -109,25 +111,6 @@ bool regular_file_opens(const char *path)
     CloseHandle(file);
     return true;
 }
-
-namespace {
-
-// The system's text for an error code, without its closing period and line
-// end, or a short fixed text where the system has none.
-std::string system_text(DWORD error)
-{
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  error, 0, text, sizeof text, NULL);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == ' ' || text[length - 1] == '.'))
-        --length;
-    if (length == 0)
-        return "system error " + std::to_string(error);
-    return std::string(text, length);
-}
-
-}  // namespace
 
 std::string unreadable_file_reason(const char *path)
 {
