@@ -1,23 +1,24 @@
 // rrdtool for the Windows kit's tests under wine. A Windows program, so that
-// cmd.exe waits for it, and so that its words arrive as the C runtime splits
-// a command line, as the real rrdtool.exe gets them. Appends each call to
-// calls.txt beside it, one line of [word]..., and keeps the little of a
-// database that the kit reads, as text: a line of data source names, a line
-// with the time of the last update (0 for none).
-//   create DB DS:NAME:... ...  info DB  lastupdate DB  graph PNG ...
-//   update DB N:...  flushcached DB
+// its words arrive as the C runtime splits a command line, as the real
+// rrdtool.exe gets them. Appends each call to calls.txt beside it, one line
+// of [word]..., and keeps the little of a database that the kit reads, as
+// text: a line of data source names, a line with the time of the last
+// update (0 for none).
+//   create DB [--no-overwrite] ... DS:NAME:... ...  info DB  update DB N:...
+//   graph - ...  (a PNG's signature and the sources, on stdout)
 // Like rrdtool, an update lands only in a later second than the last one,
-// and not in a read-only file; nor with RRDTOOL_DROPS set (an update lost on
-// its way), nor with RRDCACHED_ADDRESS set (a daemon that does not answer).
-// Each update that lands appends "landed" to updates.txt beside it.
-// Called as "netstat -an", it prints netstat.txt beside it instead, and
-// fails when there is none.
+// and not in a read-only file; nor with RRDCACHED_ADDRESS set (a daemon that
+// does not answer, through which create still makes a local file). Each
+// update that lands appends "landed" to updates.txt beside it. A failure
+// says why on stderr, as rrdtool does. With RRDTOOL_HANGS set, it waits a
+// minute before anything.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
-#include <iostream>
+#include <io.h>
 #include <sstream>
 #include <string>
 #include <windows.h>
@@ -34,14 +35,14 @@ static void append(const char *name, const std::string &text)
     std::ofstream(beside(name), std::ios::app | std::ios::binary) << text;
 }
 
+static int error(const std::string &why)
+{
+    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
+    return 1;
+}
+
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "-an") == 0) {
-        std::ifstream listing(beside("netstat.txt"), std::ios::binary);
-        if (listing)
-            std::cout << listing.rdbuf();
-        return !listing;
-    }
     const std::string command = argc > 1 ? argv[1] : "", file = argc > 2 ? argv[2] : "";
     std::string names, call;
     long long last = 0;
@@ -54,37 +55,47 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         call += std::string("[") + argv[i] + "]";
     append("calls.txt", call + "\n");
-    // Any file will do for a graph: the kit only moves it into place.
-    if (command == "create" || command == "graph") {
+    if (std::getenv("RRDTOOL_HANGS"))
+        Sleep(60000);
+    const bool daemon = std::getenv("RRDCACHED_ADDRESS") != NULL;
+    if (command == "create") {
         names.clear();
         for (int i = 3; i < argc; ++i)
-            if (std::strncmp(argv[i], "DS:", 3) == 0)
+            if (std::strcmp(argv[i], "--no-overwrite") == 0 && GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+                return error("creating '" + file + "': File exists");
+            else if (std::strncmp(argv[i], "DS:", 3) == 0)
                 names += std::string(names.empty() ? "" : " ") + std::strtok(argv[i] + 3, ":");
-        return std::ofstream(file, std::ios::binary) << names << "\n0\n" ? 0 : 1;
+        return std::ofstream(file, std::ios::binary) << names << "\n0\n" ? 0 : error("opening '" + file + "'");
+    }
+    if (daemon)
+        return error("Unable to connect to rrdcached: Connection refused");
+    if (command == "graph" && file == "-") {
+        _setmode(_fileno(stdout), _O_BINARY);
+        return std::printf("\x89PNG\r\n\x1a\n%s\n", call.c_str()) < 0;
     }
     if (!database)
-        return 1;
+        return error("opening '" + file + "': No such file or directory");
     if (command == "info") {
         std::istringstream words(names);
         std::string name;
+        std::printf("filename = \"%s\"\nstep = 300\n", file.c_str());
         for (int i = 0; words >> name; ++i)
-            std::printf("ds[%s].index = %d\n", name.c_str(), i);
+            std::printf("ds[%s].index = %d\nds[%s].type = \"GAUGE\"\n", name.c_str(), i, name.c_str());
         return 0;
     }
-    if (command == "lastupdate")
-        return std::printf(" %s\n\n%lld: U\n", names.c_str(), last) < 0;
-    if (command != "update")
-        return command == "flushcached" && !std::getenv("RRDCACHED_ADDRESS") ? 0 : 1;
     const long long now = std::time(NULL);
-    if (std::getenv("RRDCACHED_ADDRESS") || std::getenv("RRDTOOL_DROPS") || now <= last ||
-        (GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY))
-        return 1;
+    if (command != "update")
+        return error("the stand-in takes no " + command);
+    if (now <= last)
+        return error(file + ": illegal attempt to update using time " + std::to_string(now) +
+                     " when last update time is " + std::to_string(last) + " (minimum one second step)");
+    if (GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY)
+        return error("opening '" + file + "': Permission denied");
     // Written aside and moved into place, as a reader may come at any time.
     const std::string aside = file + ".standin";
-    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n"))
-        return 1;
-    if (!MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return 1;
+    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n") ||
+        !MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return error("writing '" + file + "'");
     append("updates.txt", "landed\n");
     return 0;
 }
