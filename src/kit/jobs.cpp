@@ -115,8 +115,11 @@ bool selection_of(const std::string &list, service_selection &selected, std::str
     }
     const unknown_names unknown = find_unknown_names(list);
     selected = parse_service_list(list);
+    // A named string: "\"" + std::string(...) trips mingw-w64 GCC 12's
+    // -Wrestrict, a false alarm that -Werror makes fatal.
+    const std::string name(unknown.first);
     if (unknown.count > 0)
-        failure = "\"" + std::string(unknown.first) + "\" in the service list " + list +
+        failure = "\"" + name + "\" in the service list " + list +
                   " is no service: write POP3, SMTP, HTTP or FTP, all in capitals or all in lower case, "
                   "separated by dots";
     else if (selected == service_selection{})
