@@ -195,15 +195,27 @@ program_result run_program(const std::vector<std::string> &words, unsigned secon
     startup.StartupInfo.hStdError = words_file;
     startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
     const bool listed = InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &list_size);
+    // A job that ends with our handle to it takes rrdtool with us when we
+    // are killed, as our process group does on POSIX: none lives on to
+    // change the database behind the next run.
+    const HANDLE job = CreateJobObjectW(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     PROCESS_INFORMATION process = {};
-    if (words_file == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE ||
+    if (job == NULL || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        words_file == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE ||
         !listed ||
         !UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
                                    (output == words_file ? 2 : 3) * sizeof(HANDLE), NULL, NULL) ||
         !CreateProcessW(program.c_str(), command_line.data(), NULL, NULL, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, NULL, NULL, &startup.StartupInfo,
-                        &process)) {
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, NULL, NULL,
+                        &startup.StartupInfo, &process)) {
         result.output = words[0] + ": " + narrow_text(program) + ": " + system_text(GetLastError());
+    } else if (!AssignProcessToJobObject(job, process.hProcess) || ResumeThread(process.hThread) == (DWORD)-1) {
+        result.output = words[0] + ": " + narrow_text(program) + ": " + system_text(GetLastError());
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     } else {
         if (WaitForSingleObject(process.hProcess, 1000 * seconds) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 1);
@@ -224,8 +236,8 @@ program_result run_program(const std::vector<std::string> &words, unsigned secon
     }
     if (listed)
         DeleteProcThreadAttributeList(startup.lpAttributeList);
-    for (const HANDLE handle : {input, words_file, output == words_file ? INVALID_HANDLE_VALUE : output})
-        if (handle != INVALID_HANDLE_VALUE)
+    for (const HANDLE handle : {input, words_file, output == words_file ? INVALID_HANDLE_VALUE : output, job})
+        if (handle != INVALID_HANDLE_VALUE && handle != NULL)
             CloseHandle(handle);
     return result;
 }
