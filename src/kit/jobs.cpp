@@ -238,6 +238,14 @@ bool collect_job(const std::string &db, const std::string &spool, const std::str
         failure = "cannot lock the spool folder: " + why + ": no sample was sent";
         return false;
     }
+    // A run killed while it held the lock into the next second let go of
+    // it early: its sample's second is at latest that of the database's last
+    // write, and this one goes in a later one (2 s at most, should the
+    // file's clock be ahead).
+    std::int64_t written = 0;
+    if (daemon_address().empty() && path_exists(db, &written))
+        for (int i = 0; i < 200 && std::time(nullptr) <= written; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::string listing;
     bool landed = save_listing(spool, listing, failure);
     if (!landed) {
