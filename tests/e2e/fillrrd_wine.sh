@@ -3,7 +3,7 @@
 # runs the first rrdtool it finds; a recording stand-in takes its place.
 # Checks the words it receives, the search for it, and the paths refused
 # before cmd.exe could act on them or rrdtool take them as other words; then
-# the .cmd kit, end to end.
+# estacount-kit.exe (beside PROGRAM.exe), end to end, with the stand-in.
 #   RRDTOOL_STANDIN=rrdtool_standin_win32.exe fillrrd_wine.sh PROGRAM.exe
 set -u
 . "$(dirname "$0")/lib.sh" --wine "$@"
@@ -15,7 +15,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # current folder, as typed in a console; else the program.
 run_program() {
     [ -z "${line-}" ] || { printf '@echo off\r\n%s\r\n' "$line" >run.cmd && wine cmd /c run.cmd; return; }
-    wine "$program" "$@"
+    env "${program_env[@]}" wine "$program" "$@"
 }
 
 # The stand-in (rrdtool_standin_win32.cpp) appends each call to calls.txt
@@ -93,130 +93,198 @@ recorded "nothing run for a refused path" '[update][db.rrd][N:1]'
 expect "no folder made by a refused path" [ ! -e pwned ]
 err='estacount: NUL: not a regular file' check "database is the NUL device" 255 $'\nimpossible to find the rrd choosen at [NUL]\n' NUL example "$all" fillrrd
 
-# --- the Windows kit ----------------------------------------------------------------
+# --- estacount-kit ------------------------------------------------------------------
 
+# The kit runs in kit/, beside an rrdtool.exe planted there that must never
+# run, as none in a relative PATH folder must. The stand-in it should run is
+# in tools/, behind a folder named rrdtool.com; each copy records its calls
+# beside it.
+kit_program=$(dirname "$program")/estacount-kit.exe
+mkdir -p kit/tools/rrdtool.com kit/batch 'kit/Program Files (x86)/rrdtool' && cd kit || exit 2
+for d in tools 'Program Files (x86)/rrdtool' .; do cp ../bin/rrdtool.exe "$d/"; done
+printf '@echo off\r\n' >batch/rrdtool.cmd
+tools=$(winpath "$scratch/kit/tools") batch=$(winpath "$scratch/kit/batch") dead=unix:$scratch/dead.sock
+export WINEPATH=$tools
+calls=(calls.txt tools/calls.txt 'Program Files (x86)/rrdtool/calls.txt')
+# kit_calls: the calls recorded, then none; verbs: their first words alone.
+kit_calls() { cat "${calls[@]}" 2>/dev/null; rm -f "${calls[@]}"; }
+verbs() { kit_calls | sed 's/^\[\([a-z]*\)\].*/\1/' | paste -sd' '; }
+# kit NAME STATUS LINE WORDS...: a run in kit/ wants STATUS, nothing on
+# stdout, and "estacount-kit: LINE" on stderr (nothing when LINE is empty).
+kit() {
+    local name=$1 status=$2 said=$3
+    shift 3
+    program=$kit_program err=${said:+estacount-kit: $said} check "$name" "$status" "" "$@"
+}
 # The stand-in keeps a database as text: its sources, then the time of its
 # last update.
-mkdir kit && cp "$examples"/*.cmd "$program" kit/
-for d in 'db.rrd:pop3 smtp http ftp' 'ph.rrd:pop3 http' 'hp.rrd:http pop3' 'other.rrd:imap' 'x^y.rrd:pop3 http'; do printf '%s\n0\n' "${d#*:}" >"kit/${d%%:*}"; done
-last() { sed -n 2p "kit/$1"; }
-# kit STATUS STDERR LINE [NAME] [STDOUT]: LINE, run in the kit's folder,
-# wants STATUS, exactly STDERR and STDOUT (none when not given).
-kit() { cd "$scratch/kit" && line=$3 err=$2 check "${4:-$3}" "$1" "${5-}"; cd "$scratch" || exit 2; }
+for d in 'db.rrd:pop3 smtp http ftp' 'ph.rrd:pop3 http' 'other.rrd:imap' 'ro.rrd:pop3 smtp http ftp' 'a&b.rrd:pop3'; do
+    printf '%s\n0\n' "${d#*:}" >"${d%%:*}"
+done
+chmod 444 ro.rrd && echo old >old.png
+# The counts estacount reads in SPOOL's listing, as N:...'s values.
+video_counts() { wine "$program" x "$1" "$2" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:; }
 
-# collect.cmd, end to end: wine's netstat lists this machine's connections.
-# One of our own to port 110 (POP3), on loopback, held while it runs, gives
-# the count something to find (where the port can be had: it needs root).
-perl -MIO::Socket::INET -e '$l = IO::Socket::INET->new(LocalAddr => "127.0.0.1:110", Listen => 1, ReuseAddr => 1) or exit 3;
-    $c = IO::Socket::INET->new("127.0.0.1:110") or exit 3; $s = $l->accept or exit 3; $| = 1; print "held\n"; sleep 60' >held.txt 2>/dev/null & holder=$!
-for ((i = 0; i < 50; i++)); do [ -s held.txt ] || ! kill -0 $holder 2>/dev/null && break; sleep 0.1; done
-kit 0 "" 'collect.cmd db.rrd spool'
-kill $holder 2>/dev/null; wait $holder 2>/dev/null
-# The update carries the counts of the saved listing, as a video run reads it.
-video_counts() { wine "$program" x kit/spool "$1" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:; }
-counts=$(video_counts "$all") calls=$(call)
-expect "collect.cmd: the sources and the last update read first" [ "$(head -n 2 <<<"$calls")" = "[info][db.rrd]"$'\n'"[lastupdate][db.rrd]" ]
-expect "collect.cmd: the saved listing's counts sent once" [ "$(grep -cxF "[update][db.rrd][N:$counts]" <<<"$calls")" = 1 ]
-expect "collect.cmd: the sample landed" [ "$(last db.rrd)" -gt 0 ]
-expect "collect.cmd: a netstat listing saved, nothing left aside" eval 'grep -q "Local Address" kit/spool/netstatdump.log && [ ! -e kit/spool/netstatdump.tmp ] && [ ! -e kit/db.rrd.lock ]'
-[ -s held.txt ] && expect "collect.cmd: our POP3 connection counted" [ "${counts%%:*}" -ge 1 ]
-kit 0 "" 'collect.cmd ph.rrd "spool\" [http.POP3]'
-expect "collect.cmd, two services" grep -qxF "[update][ph.rrd][N:$(video_counts '[http.POP3]')]" <(call)
+# Each refusal and each loss: status 2 and its one line, and what rrdtool
+# was asked for (the verbs, in order; none when empty). PATH is tools/
+# unless given; ENV holds NAME=VALUE words for the run alone. <refused>
+# stands for the words of a path cmd.exe would act on, which hold a '|'.
+refused=' holds one of " % ! ^ & | < > ( ) or a control character, which cmd.exe would act on'
+no_daemon="through rrdcached at $dead: ERROR: Unable to connect to rrdcached: Connection refused"
+while IFS='|' read -r name path environment words said wanted; do
+    read -ra program_env <<<"$environment"
+    said=${said//<refused>/"$refused"} started=$SECONDS
+    WINEPATH=${path:-$tools} kit "$name" 2 "$said" $words
+    expect "$name: rrdtool asked for ${wanted:-nothing}" [ "$(verbs)" = "$wanted" ]
+    [[ $environment == RRDTOOL_HANGS* ]] && expect "$name: stopped at its bound, with rrdtool" \
+        eval '[ $((SECONDS - started)) -ge 20 ] && [ $((SECONDS - started)) -lt 40 ] && ! pgrep -f "${scratch//\//.}.kit.tools.rrdtool" >/dev/null'
+done <<EOF2
+a character cmd.exe acts on|||collect a&b.rrd spool|the database path a&b.rrd<refused>: no sample was sent|
+parentheses, as in Program Files (x86)|||create x(86).rrd|the database path x(86).rrd<refused>|
+create over a database|||create db.rrd|db.rrd already exists: remove it first to start again|
+collect without a database|||collect none.rrd spool|no database at none.rrd: make it with estacount-kit create none.rrd [POP3.SMTP.HTTP.FTP]: no sample was sent|
+a list unlike the sources|||collect ph.rrd spool [POP3.SMTP]|the service list [POP3.SMTP] sends pop3 smtp, but ph.rrd holds pop3 http: give the list that names its sources, in that order; no sample was sent|info
+a graph of no service|||graph other.rrd old.png|other.rrd holds none of pop3, smtp, http, ftp (it holds imap): old.png was left as it was|info
+a batch file first on PATH|$batch;$tools||collect db.rrd spool|cannot read db.rrd: rrdtool could not be started: rrdtool: $batch\\rrdtool.cmd is a batch file, which estacount-kit does not run: put the folder of rrdtool.exe first on PATH: no sample was sent|
+rrdtool in the current and relative folders only|tools;.;..\\kit\\tools||collect db.rrd spool|cannot read db.rrd: rrdtool could not be started: rrdtool: not found in the absolute folders of PATH: no sample was sent|
+a read-only database|||collect ro.rrd spool|the sample did not land in ro.rrd: ERROR: opening 'ro.rrd': Permission denied|info update
+a daemon that does not answer||RRDCACHED_ADDRESS=$dead|collect db.rrd spool|cannot read db.rrd $no_daemon: no sample was sent|info
+create through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|create new.rrd|new.rrd was not made through rrdcached at $dead: cannot read new.rrd $no_daemon|create info
+a graph through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|graph db.rrd old.png|cannot read db.rrd $no_daemon: old.png was left as it was|info
+a graph that rrdtool fails||RRDTOOL_FAILS=graph|graph db.rrd old.png|rrdtool could not draw db.rrd: ERROR: graph failed, as RRDTOOL_FAILS asked: old.png was left as it was|info graph
+a textfile not named .prom|||textfile spool out.txt|out.txt does not end in .prom: node_exporter would never read it: out.txt was left as it was|
+a textfile without a listing|||textfile nowhere out.prom|no listing at nowhere\\netstatdump.log: out.prom was left as it was|
+rrdtool that hangs||RRDTOOL_HANGS=1|collect db.rrd spool|cannot read db.rrd: rrdtool info did not end within 20 s and was stopped: no sample was sent|info
+EOF2
+program_env=()
+expect "refusals and losses: nothing made, the old PNG kept, nothing left aside" \
+    eval '[ ! -e new.rrd ] && [ ! -e "x(86).rrd" ] && [ ! -e out.txt ] && [ ! -e out.prom ] && [ ! -e nowhere ] && [ "$(cat old.png)" = old ] && [ -z "$(ls -A | grep "^\.estacount")" ]'
+expect "a read-only database: the listing saved all the same" [ -s spool/netstatdump.log ]
 
-# A run waits for the lock another holds, and sends nothing until it is free.
-: >kit/db.rrd.lock
-kit 0 "" 'collect.cmd db.rrd spool' "collect.cmd waits for the lock" >waited.txt & sleep 4
-expect "collect.cmd: nothing sent while the lock is held" [ -z "$(grep update bin/calls.txt 2>/dev/null)" ]
-rm kit/db.rrd.lock && wait $!
-expect "collect.cmd: sent once the lock is free" [ ! -s waited.txt ]; cat waited.txt
-# Two runs at once: as many successes as samples that landed, at least one,
-# however the seconds fall (rrdtool keeps one update a second).
-rm -f bin/updates.txt
-for i in 1 2; do (cd kit && wine cmd /c collect.cmd db.rrd spool >/dev/null 2>&1; echo $? >"../ran$i") & done; wait
-expect "collect.cmd, two at once: one success for each sample" [ -s bin/updates.txt -a "$(grep -c landed bin/updates.txt)" = "$(grep -lx 0 ran1 ran2 | wc -l)" ]
+# create: the sources LIST selects, in estacount's order, never over a file;
+# the folders on the way made.
+kit "create" 0 "" create new.rrd '[ftp.HTTP.pop3]'
+expect "create: the sources in table order, never over a file" eval '[ "$(head -n 1 new.rrd)" = "pop3 http ftp" ] && kit_calls | grep -qF "[create][new.rrd][--no-overwrite]"'
+kit "create in folders to be made" 0 "" create 'sub\dir\new.rrd'
+expect "create in folders to be made: made" [ "$(head -n 1 sub/dir/new.rrd 2>/dev/null)" = "pop3 smtp http ftp" ]
+kit_calls >/dev/null
 
-# Each loss: a status, one line on stderr, no new sample, the old listing kept.
-t=$(last db.rrd) lost="collect.cmd: the sample did not land in \"db.rrd\" within 5 seconds: the last update stayed at"
-while IFS='|' read -r name status message setup undo; do
-    cp kit/spool/netstatdump.log listing.txt; eval "$setup"; started=$SECONDS
-    kit "$status" "$message" 'collect.cmd db.rrd spool' "collect.cmd: $name"; eval "$undo"
-    expect "collect.cmd: $name: no sample" [ "$(last db.rrd)" = "$t" ]
-    [ "$status" = 3 ] && expect "collect.cmd: $name: the old listing kept" cmp -s listing.txt kit/spool/netstatdump.log
-    [ "$status" = 4 ] && expect "collect.cmd: $name: waited for it" [ $((SECONDS - started)) -ge 4 ]
-done <<EOF
-update dropped (and a ping.exe planted in the current folder)|4|$lost $t; the database is writable|export RRDTOOL_DROPS=1; cp bin/rrdtool.exe kit/ping.exe|unset RRDTOOL_DROPS; rm kit/ping.exe
-read-only database|4|$lost $t; the database is read-only|chmod 444 kit/db.rrd|chmod 644 kit/db.rrd
-dead daemon|4|$lost $t; the database is writable; the daemon at unix:$scratch/dead.sock does not answer|export RRDCACHED_ADDRESS=unix:$scratch/dead.sock|unset RRDCACHED_ADDRESS
-netstat failed|3|collect.cmd: the netstat listing could not be saved in "spool"; no sample was sent|cp bin/rrdtool.exe kit/netstat.exe|rm kit/netstat.exe
-listing without header (a cut one)|3|collect.cmd: netstat's output in "spool\netstatdump.tmp" is empty or has no "Proto" header line (a full disk?); the old listing is kept and no sample was sent|cp bin/rrdtool.exe kit/netstat.exe; echo 'TCP 1.2.3.4:110 5.6.7.8:9 ESTABLISHED' >kit/netstat.txt|rm kit/netstat.*
-EOF
-expect "losses: the lock removed" [ ! -e kit/db.rrd.lock ]
-
-# estacount's own refusal is passed on.
-kit 255 "estacount: x^y.rrd$acted_on"$'\ncollect.cmd: estacount exited with status -1; no sample was sent' 'collect.cmd "x^y.rrd" spool [POP3.HTTP]' "" \
-    "${refused}x^y.rrd$refused_end"
-
-# Refused before anything runs: no listing, no database, nothing sent. A row
-# that names no script is a LIST, given to both scripts that take one.
-rm -rf kit/spool bin/calls.txt
-list_usage='LIST must be [ names separated by dots ], each POP3, SMTP, HTTP or FTP, in capitals or in lower case, such as [POP3.SMTP.HTTP.FTP]'
-not_found='rrdtool not found in the current folder or on PATH (check with: where rrdtool);'
-while IFS='|' read -r line path message; do
-    [[ $line == *.cmd* ]] && lines=("$line") || lines=("collect.cmd db.rrd spool $line" "create-database.cmd new.rrd $line")
-    for l in "${lines[@]}"; do WINEPATH=${path:-$bin} kit 2 "${l%% *}: $message" "$l"; done
-done <<EOF
-collect.cmd db.rrd spool|$empty|$not_found no sample was sent
-create-database.cmd new.rrd|$empty|$not_found no database was made
-draw-graph.cmd db.rrd graph.png|$empty|$not_found nothing was drawn
-collect.cmd db.rrd spool [POP3,HTTP]||too many words: cmd.exe splits a word at each comma, semicolon or equals sign outside quotes; usage: collect.cmd DB SPOOL [LIST]
-create-database.cmd new.rrd [POP3,HTTP]||too many words: cmd.exe splits a word at each comma, semicolon or equals sign outside quotes; usage: create-database.cmd DB [LIST]
-collect.cmd none.rrd spool||no database at "none.rrd" (create-database.cmd makes one)
-collect.cmd ph.rrd spool [POP3.SMTP.HTTP]||LIST selects pop3.smtp.http but "ph.rrd" has the data sources pop3.http, in that order
-collect.cmd ph.rrd spool [HTTP]||LIST selects http but "ph.rrd" has the data sources pop3.http, in that order
-collect.cmd hp.rrd spool [HTTP.POP3]||LIST selects pop3.http but "hp.rrd" has the data sources http.pop3, in that order
-collect.cmd "my stats.rrd" spool||estacount would split a database path that holds a space: "my stats.rrd"
-create-database.cmd db.rrd||"db.rrd" already exists
-create-database.cmd "a&b.rrd"||estacount cannot update a database whose path holds a space or one of ! ^ & | < > ( ): "a&b.rrd"
-draw-graph.cmd none.rrd graph.png||no database at "none.rrd"
-[]||LIST names no service
-[Pop3]||$list_usage
-"[pop3&calc]"||$list_usage
-"[pop3!]"||$list_usage
-[pop3..ftp]||$list_usage
-[.ftp]||$list_usage
-[ftp.]||$list_usage
-POP3||$list_usage
-EOF
-expect "refusals: no listing, no database, nothing sent" eval '[ ! -e kit/spool ] && [ ! -e kit/new.rrd ] && ! call | grep -q -e update -e create'
-
-# The words create-database.cmd gives rrdtool make, with the real rrdtool,
-# the sources LIST selects, in estacount's order.
-while IFS='|' read -r db list sources; do
-    kit 0 "" "create-database.cmd $db $list"
-    words=$(call | sed 's/^\[create\]\[[^]]*\]\[//; s/\]$//; s/\]\[/ /g')
-    got=$(rrdtool create "$sources.rrd" $words && rrdtool info "$sources.rrd" | sed -n 's/^ds\[\(.*\)\]\.index.*/\1/p' | paste -sd.)
-    expect "create-database.cmd $db $list: the sources" [ "$got" = "$sources" ]
-done <<'EOF'
-sub\dir\new.rrd|[ftp.HTTP.pop3]|pop3.http.ftp
-all.rrd||pop3.smtp.http.ftp
-EOF
-
-# draw-graph.cmd draws the sources the database has, into a new file that
-# replaces the PNG, under a title that names the computer, on an axis of
-# whole numbers; the % formats reach rrdtool whole.
-legend() {
-    local t='[DEF:@=<db>:@:AVERAGE][DEF:@peak=<db>:@:MAX][VDEF:@last=@,LAST][VDEF:@avg=@,AVERAGE][VDEF:@max=@peak,MAXIMUM][LINE2:@#<c>:<l>][GPRINT:@last:last %4.0lf][GPRINT:@avg:average %6.1lf][GPRINT:@max:max %4.0lf\l]'
-    t=${t//@/"$1"} t=${t//<db>/"$2"} t=${t//<c>/"$3"}
-    printf '%s' "${t//<l>/"$4"}"
+# collect, with connections of our own on loopback to POP3 (110, IPv4) and
+# FTP (21, IPv6), each held while it runs; where the ports can be had (root).
+hold() {
+    perl -MIO::Socket::IP -e '$| = 1; my ($a, $p) = @ARGV;
+        my $l = IO::Socket::IP->new(LocalHost => $a, LocalPort => $p, Listen => 1, ReuseAddr => 1) or exit 3;
+        my $c = IO::Socket::IP->new(PeerHost => $a, PeerPort => $p) or exit 3;
+        my $s = $l->accept or exit 3; print "held\n"; sleep 60' "$1" "$2" >"held$2.txt" 2>/dev/null &
 }
+hold 127.0.0.1 110; holders=$!
+hold ::1 21; holders="$holders $!"
+for ((i = 0; i < 50; i++)); do [ -s held110.txt ] && [ -s held21.txt ] && break; sleep 0.1; done
+kit "collect" 0 "" collect db.rrd spool
+kill $holders 2>/dev/null; { wait $holders; } 2>/dev/null
+counts=$(video_counts spool '[POP3.SMTP.HTTP.FTP]')
+expect "collect: the saved listing's counts sent, by the rrdtool on PATH alone" [ "$(kit_calls)" = "[info][db.rrd]"$'\n'"[update][db.rrd][N:$counts]" ]
+expect "collect: a listing with netstat's heading and CR LF, nothing left aside" \
+    eval 'head -n 1 spool/netstatdump.log | grep -qx "Proto .*State"$'"'\r'"' && [ "$(ls -A spool | paste -sd" ")" = ".estacount-kit.lock netstatdump.log" ]'
+if [ -s held110.txt ]; then
+    expect "collect: our POP3 connection listed and counted" \
+        eval 'grep -qE "^tcp +127\.0\.0\.1:110 +127\.0\.0\.1:[0-9]+ +ESTABLISHED" spool/netstatdump.log && [ "${counts%%:*}" -ge 1 ]'
+else echo "skipped: no connection held to 127.0.0.1:110 (it needs root)"; fi
+if [ -s held21.txt ]; then
+    expect "collect: our FTP connection over IPv6 listed and counted" \
+        eval 'grep -qE "^tcp6 +\[::1\]:21 +\[::1\]:[0-9]+ +ESTABLISHED" spool/netstatdump.log && [ "${counts##*:}" -ge 1 ]'
+else echo "skipped: no connection held to [::1]:21 (it needs root and IPv6)"; fi
+# Each PATH entry is taken without its quotes.
+WINEPATH="\"$(winpath "$scratch/kit/Program Files (x86)/rrdtool")\"" kit "collect, rrdtool in a quoted PATH folder with parentheses" 0 "" collect ph.rrd spool '[http.POP3]'
+expect "collect: that rrdtool ran" eval 'grep -q "^\[update\]\[ph\.rrd\]\[N:[0-9]*:[0-9]*\]$" "Program Files (x86)/rrdtool/calls.txt"'
+kit_calls >/dev/null
+
+# graph: rrdtool's PNG taken from its stdout byte for byte, into a new file
+# renamed over the old; every word reaches it whole, with its spaces, % and \.
 host=$(wine cmd /c echo %COMPUTERNAME% | tr -d '\r')
-options="[--end][now][--imgformat][PNG][--title][Established connections on $host][--vertical-label][connections][--width][600][--height][200][--lower-limit][0][--upper-limit][10][--left-axis-format][%.0lf][--units-exponent][0]"
-kit 0 "" 'draw-graph.cmd ph.rrd www\graph.png'
-expect "draw-graph.cmd: every word" [ "$(call)" = "[info][ph.rrd]"$'\n'"[graph][www\\graph.png.new.png][--start][end-1d]$options$(legend pop3 ph.rrd 1f77b4 'POP3 ')$(legend http ph.rrd 2ca02c 'HTTP ')" ]
-expect "draw-graph.cmd: the PNG in place" eval '[ -e kit/www/graph.png ] && [ ! -e kit/www/graph.png.new.png ]'
+kit "graph" 0 "" graph db.rrd 'www\graph.png'
+graph_calls=$(kit_calls)
+expect "graph: the PNG whole, nothing left aside" eval 'cmp -s <(head -c 8 www/graph.png) <(printf "\x89PNG\r\n\x1a\n") && [ "$(ls -A www)" = graph.png ]'
+for word in '[graph][-][--start][end-1d]' "[--title][Established connections on $host]" '[DEF:pop3=db.rrd:pop3:AVERAGE]' \
+    '[DEF:ftp=db.rrd:ftp:AVERAGE]' '[GPRINT:pop3last:last %4.0lf]' '[GPRINT:ftpmax:max %4.0lf\l]'; do
+    expect "graph: the word $word" grep -qF "$word" <<<"$graph_calls"
+done
 drive=$(winpath "$scratch/kit/db.rrd")
-kit 0 "" "draw-graph.cmd $drive graph.png end-1w"
-expect "draw-graph.cmd: the drive's colon escaped" grep -qF "$(legend ftp "Z\\${drive#Z}" d62728 'FTP  ')" <(call)
-kit 2 'draw-graph.cmd: "other.rrd" has none of the data sources pop3, smtp, http, ftp; nothing was drawn' 'draw-graph.cmd other.rrd graph.png'
+kit "graph of a path with a drive" 0 "" graph "$drive" graph.png end-1w
+expect "graph: the drive's colon escaped" grep -qF "[DEF:http=Z\\${drive#Z}:http:AVERAGE]" <(kit_calls)
+
+# textfile: the counts and the listing's time, written whole.
+kit "textfile" 0 "" textfile spool 'prom\estacount.prom'
+IFS=: read -r pop3 smtp http ftp <<<"$(video_counts spool '[POP3.SMTP.HTTP.FTP]')"
+expect "textfile: the counts and the listing's time" [ "$(grep -v '^#' prom/estacount.prom)" = "$(printf 'estacount_established_connections{service="%s"} %s\n' pop3 "$pop3" smtp "$smtp" http "$http" ftp "$ftp"; echo "estacount_listing_timestamp_seconds $(stat -c %Y spool/netstatdump.log)")" ]
+touch -d '-1 hour' spool/netstatdump.log
+kit "textfile of an old listing" 2 "the listing spool\\netstatdump.log is ${why}3600 s old, more than 600 s: out.prom was left as it was" textfile spool out.prom
+touch -d '+1 hour' spool/netstatdump.log
+kit "textfile of a listing from the future" 2 "the listing spool\\netstatdump.log is dated ${why}3600 s ahead of this clock: out.prom was left as it was" textfile --max-age 60 spool out.prom
+kit "textfile --save" 0 "" textfile --save spool out.prom '[HTTP]'
+expect "textfile --save: a fresh listing, its counts" eval '[ $(($(date +%s) - $(stat -c %Y spool/netstatdump.log))) -lt 30 ] && [ "$(grep -v "^#" out.prom | head -n 1)" = "estacount_established_connections{service=\"http\"} $(video_counts spool "[HTTP]")" ]'
+kit_calls >/dev/null
+
+# Killed at any moment, with its process group, a run never stops the next
+# from landing its sample.
+rm -f tools/updates.txt
+for i in 1 2 3 4 5 6; do
+    setsid wine "$kit_program" collect db.rrd spool >/dev/null 2>&1 &
+    pid=$! ms=$((RANDOM % 1200))
+    sleep "$((ms / 1000)).$(printf %03d $((ms % 1000)))"
+    kill -KILL -- -$pid 2>/dev/null; { wait $pid; } 2>/dev/null
+    # Its rrdtool, ended with it, may still have been landing a sample.
+    sleep 0.2; landed=$(cat tools/updates.txt 2>/dev/null | wc -l)
+    kit "a run after one killed at $ms ms" 0 "" collect db.rrd spool
+    expect "a run after one killed at $ms ms: landed" [ "$(wc -l <tools/updates.txt)" -ge $((landed + 1)) ]
+done
+expect "kills: the listing whole" eval 'head -n 1 spool/netstatdump.log | grep -q "^Proto " && [ -z "$(tail -c 2 spool/netstatdump.log | tr -d "\r\n")" ]'
+
+# Runs at once on one database: each that exits 0 landed its sample.
+rm -f tools/updates.txt
+for i in 1 2 3 4 5; do (wine "$kit_program" collect db.rrd spool >/dev/null 2>&1; echo $? >"at_once$i") & done
+wait
+ok=$(cat at_once? | grep -cx 0)
+expect "5 runs at once: one sample landed for each success" [ "$(wc -l <tools/updates.txt)" = "$ok" ]
+expect "5 runs at once: all landed" [ "$ok" = 5 ]
+kit_calls >/dev/null
+
+# The event log: wine's ReportEventW keeps nothing, but shows on its debug
+# channels the source, the type, category and ID of the event and its
+# number of strings (fixme:advapi), and its one string (err:eventlog).
+said='estacount-kit: no database at none.rrd: make it with estacount-kit create none.rrd [POP3.SMTP.HTTP.FTP]: no sample was sent'
+WINEDEBUG=-all,fixme+advapi,err+eventlog wine "$kit_program" collect none.rrd spool 2>eventlog.txt
+expect "event log: the line on stderr" [ "$(head -n 1 eventlog.txt | tr -d '\r')" = "$said" ]
+expect "event log: source estacount" grep -qF 'RegisterEventSourceW ((null),L"estacount")' eventlog.txt
+expect "event log: an error (1), category 0, ID 1, one string" grep -qE 'ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000001,[0-9A-F]+,0x0001,' eventlog.txt
+expect "event log: the line as its string" grep -qF "err:eventlog:ReportEventW L\"$said\"" eventlog.txt
+WINEDEBUG=-all,fixme+advapi,err+eventlog wine "$kit_program" collect db.rrd spool 2>eventlog.txt
+expect "event log: nothing for a run that landed" [ -z "$(grep ReportEventW eventlog.txt)" ]
+kit_calls >/dev/null
+
+# In Russian: paths in the ANSI code page (1251) reach the system and
+# rrdtool whole, the listing keeps its English words, the line is exact, and
+# the event log gets it in Unicode. localedef adds the one locale (Debian's
+# locale-gen would rebuild them all from /etc/locale.gen).
+russian=ru_RU.UTF-8
+locale -a | grep -qix 'ru_RU.utf-\?8' || localedef -i ru_RU -f UTF-8 $russian 2>/dev/null
+if ! locale -a | grep -qix 'ru_RU.utf-\?8'; then
+    echo "skipped: the Russian rows, as $russian cannot be had here (localedef -i ru_RU -f UTF-8 $russian failed)"
+else
+    export LC_ALL=$russian
+    cp1251() { printf '%s' "$1" | iconv -f UTF-8 -t CP1251; }
+    kit "ru: create" 0 "" create 'база\данные.rrd' '[pop3.http]'
+    kit "ru: collect" 0 "" collect 'база\данные.rrd' 'спул' '[POP3.HTTP]'
+    expect "ru: the sample of the listing saved" [ "$(kit_calls | tail -n 1)" = "$(cp1251 "[update][база\\данные.rrd][N:$(video_counts 'спул' '[POP3.HTTP]')]")" ]
+    expect "ru: the listing in English" eval 'head -n 1 спул/netstatdump.log | grep -q "^Proto Local Address" && grep -qE " (LISTEN|ESTABLISHED|TIME_WAIT)"$'"'\r'"' спул/netstatdump.log'
+    kit "ru: graph" 0 "" graph 'база\данные.rrd' 'граф.png'
+    kit "ru: textfile" 0 "" textfile 'спул' 'метрики.prom' '[POP3.HTTP]'
+    expect "ru: the PNG and the textfile" eval 'cmp -s <(head -c 4 граф.png) <(printf "\x89PNG") && grep -q "^estacount_established_connections{service=\"http\"} " метрики.prom'
+    kit "ru: a line with a path" 2 "$(cp1251 "no database at нет\\данные.rrd: make it with estacount-kit create нет\\данные.rrd [POP3.SMTP.HTTP.FTP]: no sample was sent")" collect 'нет\данные.rrd' 'спул'
+    WINEDEBUG=-all,err+eventlog wine "$kit_program" collect 'нет.rrd' 'спул' 2>eventlog.txt
+    expect "ru: the event log's string in Unicode" grep -qF 'L"estacount-kit: no database at \043d\0435\0442.rrd:' eventlog.txt
+    unset LC_ALL
+    kit_calls >/dev/null
+fi
 
 finish

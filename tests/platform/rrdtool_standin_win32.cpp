@@ -11,7 +11,7 @@
 // does not answer, through which create still makes a local file). Each
 // update that lands appends "landed" to updates.txt beside it. A failure
 // says why on stderr, as rrdtool does. With RRDTOOL_HANGS set, it waits a
-// minute before anything.
+// minute before anything; with RRDTOOL_FAILS set to a verb, that verb fails.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +57,9 @@ int main(int argc, char **argv)
     append("calls.txt", call + "\n");
     if (std::getenv("RRDTOOL_HANGS"))
         Sleep(60000);
+    const char *fails = std::getenv("RRDTOOL_FAILS");
+    if (fails && command == fails)
+        return error(command + " failed, as RRDTOOL_FAILS asked");
     const bool daemon = std::getenv("RRDCACHED_ADDRESS") != NULL;
     if (command == "create") {
         names.clear();
@@ -93,9 +96,10 @@ int main(int argc, char **argv)
         return error("opening '" + file + "': Permission denied");
     // Written aside and moved into place, as a reader may come at any time.
     const std::string aside = file + ".standin";
-    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n") ||
-        !MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return error("writing '" + file + "'");
+    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n"))
+        return error("writing '" + aside + "'");
+    if (!MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return error("renaming '" + aside + "' to '" + file + "'");
     append("updates.txt", "landed\n");
     return 0;
 }
