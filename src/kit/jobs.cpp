@@ -110,9 +110,8 @@ bool selection_of(const std::string &list, service_selection &selected, std::str
     const unknown_names unknown = find_unknown_names(list);
     selected = parse_service_list(list);
     if (unknown.count > 0)
-        failure = "\"" + std::string(unknown.first) + "\" in the service list " + list +
-                  " is no service: write POP3, SMTP, HTTP or FTP, all in capitals or all in lower case, "
-                  "separated by dots";
+        failure.append("\"").append(unknown.first).append("\" in the service list " + list) +=
+            " is no service: write POP3, SMTP, HTTP or FTP, all in capitals or all in lower case, separated by dots";
     else if (selected == service_selection{})
         failure = "the service list " + list + " selects no service: name one at least, as in [HTTP]";
     return failure.empty();
