@@ -1,0 +1,108 @@
+#include "kit/listing.h"
+
+#include <cstdio>
+
+#include "platform/file.h"
+#include "platform/write.h"
+
+namespace {
+
+const char *state_word(tcp_state state)
+{
+    switch (state) {
+    case tcp_state::closed: return "CLOSE";
+    case tcp_state::listen: return "LISTEN";
+    case tcp_state::syn_sent: return "SYN_SENT";
+    case tcp_state::syn_received: return "SYN_RECV";
+    case tcp_state::established: return "ESTABLISHED";
+    case tcp_state::fin_wait1: return "FIN_WAIT1";
+    case tcp_state::fin_wait2: return "FIN_WAIT2";
+    case tcp_state::close_wait: return "CLOSE_WAIT";
+    case tcp_state::closing: return "CLOSING";
+    case tcp_state::last_ack: return "LAST_ACK";
+    case tcp_state::time_wait: return "TIME_WAIT";
+    case tcp_state::delete_tcb: return "DELETE_TCB";
+    case tcp_state::unknown: break;
+    }
+    return "UNKNOWN";
+}
+
+// a.b.c.d:port, or [v6]:port with the longest run of two or more zero
+// groups written as :: (the first of equal runs), as RFC 5952 has it.
+std::string endpoint(bool ipv6, const std::array<std::uint8_t, 16> &a, unsigned port)
+{
+    char text[64];
+    if (!ipv6) {
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], port);
+        return text;
+    }
+    unsigned group[8];
+    int run_at = -1, run_length = 1;
+    for (int i = 0, length = 0; i < 8; ++i) {
+        group[i] = a[2 * i] << 8 | a[2 * i + 1];
+        length = group[i] == 0 ? length + 1 : 0;
+        if (length > run_length)
+            run_at = i - length + 1, run_length = length;
+    }
+    std::string out = "[";
+    for (int i = 0; i < 8; ++i) {
+        if (i == run_at) {
+            out += "::";
+            i += run_length - 1;
+            continue;
+        }
+        if (i > 0 && i != run_at + run_length)
+            out += ':';
+        std::snprintf(text, sizeof text, "%x", group[i]);
+        out += text;
+    }
+    return out + "]:" + std::to_string(port);
+}
+
+std::string padded(std::string text, std::size_t width)
+{
+    text.resize(text.size() < width ? width : text.size() + 1, ' ');
+    return text;
+}
+
+}  // namespace
+
+std::string netstat_listing(const std::vector<connection> &table)
+{
+    const char *const line_end = directory_separator == '\\' ? "\r\n" : "\n";
+    std::string text = "Proto Local Address           Foreign Address         State";
+    text += line_end;
+    for (const connection &row : table) {
+        text += row.ipv6 ? "tcp6  " : "tcp   ";
+        text += padded(endpoint(row.ipv6, row.local_address, row.local_port), 24);
+        text += padded(endpoint(row.ipv6, row.remote_address, row.remote_port), 24);
+        text += state_word(row.state);
+        text += line_end;
+    }
+    return text;
+}
+
+bool save_listing(const std::string &spool, std::string &listing, std::string &failure)
+{
+    std::vector<connection> table;
+    if (!read_connections(table, failure)) {
+        failure = "cannot read the connection table: " + failure;
+        return false;
+    }
+    listing = netstat_listing(table);
+    open_file file;
+    std::string temporary, why;
+    if (!make_folders(spool, why) || !create_unique_file(spool, ".netstatdump.", file, temporary, why)) {
+        failure = "cannot save the listing in " + spool + ": " + why;
+        return false;
+    }
+    if (!write_all(file, listing, why) || !write_done(file, why) ||
+        !replace_file(temporary, spool + directory_separator + "netstatdump.log", why)) {
+        if (file.handle != -1)
+            close_file(file);
+        remove_file(temporary);
+        failure = "cannot save the listing in " + spool + ": " + why + ": the old listing is kept";
+        return false;
+    }
+    return true;
+}
