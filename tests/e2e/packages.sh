@@ -63,15 +63,15 @@ if [ "$kind" = deb ]; then
     lintian --fail-on error "$deb" >lintian.log 2>&1; expect "lintian: no error" [ $? = 0 ]
     grep -v 'running with root privileges' lintian.log
 
-    # Undoes, in this order, what the rows below leave: the package, the
-    # statoverride (dpkg refuses to run while it names a missing group),
+    # Undoes, in this order, what the rows below leave: the statoverride
+    # (dpkg refuses to run while it names a missing group), the package,
     # the folders, and the user and group, which the package keeps but the
     # skip above shows this test's install made.
     override=$scratch/owned made=
     for d in /var/lib/prometheus "${prom%/*}"; do [ -d "$d" ] || { made=$d; break; }; done
     clean_up() {
-        dpkg -P estacount >/dev/null 2>&1
         dpkg-statoverride --list "$override" >/dev/null && dpkg-statoverride --quiet --remove "$override"
+        dpkg -P estacount >/dev/null 2>&1
         rm -rf /var/lib/estacount /var/spool/estacount $prom $made
         getent passwd estacount >/dev/null && deluser --quiet --system estacount >/dev/null 2>&1
         getent group estacount >/dev/null && delgroup --quiet --system estacount >/dev/null 2>&1
@@ -106,7 +106,7 @@ if [ "$kind" = deb ]; then
         (cd / && env -i PATH=/usr/bin:/bin setpriv --reuid=estacount --regid=estacount --init-groups "${words[@]}")
     }
     db=/var/lib/estacount/estacount.rrd
-    runs "estacount-kit create as the user" env -i PATH=/usr/bin:/bin runuser -u estacount -- estacount-kit create $db
+    runs "estacount-kit create as the user" runuser -u estacount -- env -i PATH=/usr/bin:/bin estacount-kit create $db
     runs "the collect unit's command" as_unit estacount-collect.service
     expect "the collect unit's command lands a sample" eval "rrdtool lastupdate $db | grep -qE '^[0-9]+: [0-9]+ [0-9]+ [0-9]+ [0-9]+\$'"
     runs "the graph unit's command" as_unit estacount-graph.service
@@ -115,7 +115,7 @@ if [ "$kind" = deb ]; then
     # environment cron gives.
     lines=0
     while read -r _ _ _ _ _ user command; do
-        runs "cron line as $user: ${command#*&& }" env -i PATH=/usr/bin:/bin runuser -u "$user" -- sh -c "cd / && $command"
+        runs "cron line as $user: ${command#*&& }" runuser -u "$user" -- env -i PATH=/usr/bin:/bin sh -c "cd / && $command"
         lines=$((lines + 1))
     done < <(sed -n 's/^# \(\([^ ]\+ \)\{5\}[a-z]\+ test -x .*\)/\1/p' /etc/cron.d/estacount)
     expect "the cron lines: collect, graph and textfile found ($lines)" [ $lines = 3 ]
