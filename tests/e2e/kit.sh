@@ -80,6 +80,9 @@ PATH=$scratch/fake:$PATH ends "rrdtool refuses" 2 "the sample did not land in db
 printf '#!/bin/sh\n[ "$1" = update ] && exec sleep 60\nexec %s "$@"\n' "$(command -v rrdtool)" >fake/rrdtool
 PATH=$scratch/fake:$PATH ends "rrdtool hangs" 2 "rrdtool update did not end within 20 s and was stopped" estacount-kit collect db/two.rrd spool "$two"
 ends "no rrdtool" 2 "rrdtool could not be started: rrdtool: No such file" env PATH="$prefix/bin" estacount-kit collect db/two.rrd spool "$two"
+flock spool/.estacount-kit.lock sleep 40 & holder=$!
+ends "lock held past the wait" 2 "cannot lock the spool folder: spool/.estacount-kit.lock: held by another run for 30 s: no sample was sent" estacount-kit collect db/two.rrd spool "$two"
+kill $holder; wait $holder 2>/dev/null
 expect "no sample from the losses" [ "$(last_time db/two.rrd)" = "$then" ]
 
 # Killed at random moments, the whole process group at once, as a
