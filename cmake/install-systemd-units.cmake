@@ -1,12 +1,15 @@
 # Run by "cmake --install" (and by CPack): installs the systemd units with
-# the paths of this install, known only now. CMAKE_INSTALL_PREFIX is the
-# prefix being installed to; file(INSTALL) adds DESTDIR itself.
+# the path of this install's estacount-kit, known only now.
+# CMAKE_INSTALL_PREFIX is the prefix being installed to; file(INSTALL) adds
+# DESTDIR itself.
 set(unit_dir "${estacount_unit_dir}")
 if(NOT IS_ABSOLUTE "${unit_dir}")
   set(unit_dir "${CMAKE_INSTALL_PREFIX}/${unit_dir}")
 endif()
-set(KIT_DIR "${CMAKE_INSTALL_PREFIX}/${estacount_kit_dir}")
-set(BIN_DIR "${CMAKE_INSTALL_PREFIX}/${estacount_bin_dir}")
+set(BIN_DIR "${estacount_bin_dir}")
+if(NOT IS_ABSOLUTE "${BIN_DIR}")
+  set(BIN_DIR "${CMAKE_INSTALL_PREFIX}/${BIN_DIR}")
+endif()
 set(units "${estacount_source_dir}/examples/systemd")
 # Both services run in the same sandbox, kept in one file so that they
 # cannot drift apart.

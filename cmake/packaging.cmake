@@ -56,14 +56,16 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ESTACOUNT_PACKAGE_MAINTAINER}")
   # dpkg-shlibdeps works out the C library the program needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # fillrrd needs rrdtool, and collect.sh the netstat of net-tools; the
-  # video mode needs neither.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rrdtool, net-tools")
+  # estacount-kit's create, collect and graph run rrdtool, as fillrrd does;
+  # the kit reads the connection table itself, and the video mode needs
+  # neither.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "rrdtool")
   # postinst makes the system user the units and the cron lines run as.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-  # The maintainer scripts: the user and its folders, the timers disabled
-  # on remove, and what the defaults made removed on purge; the cron lines
-  # kept as the admin edits them.
+  # The maintainer scripts: the user and the folders it writes; the timers
+  # stopped on remove but remembered, enabled or not, until purge; on purge
+  # only the folders postinst made itself go, and the user stays. The cron
+  # lines kept as the admin edits them.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
       ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
       ${CMAKE_CURRENT_LIST_DIR}/debian/postrm ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
@@ -76,14 +78,19 @@ to rrdtool as one sample of a round-robin database, ready to be graphed.
 It keeps nothing between runs and has no configuration beyond its
 command line.
 .
-The package holds the program, its manual page and the operator's kit
-under /usr/share/estacount: scripts that create the database, save the
-listing and collect a sample every five minutes from cron or a systemd
-timer, and draw the graph.")
+estacount-kit does the operator's work around it, as one program: it
+creates the database, reads the system's connection table into a saved
+listing and collects a sample every five minutes from cron or a systemd
+timer (both provided, neither enabled), draws the graph, and writes the
+counts for Prometheus's node exporter.")
   # What Debian wants beyond the installed files: a compressed manual page,
-  # the copyright file, a compressed changelog, the units where systemd
-  # looks for them, the cron lines.
+  # the copyright file, a compressed changelog, the documents, the units
+  # where systemd looks for them, the cron lines.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-staging.cmake)
+  # The documents under /usr/share/doc/estacount beside the copyright and
+  # the changelog, from the source folder: add a page here to ship it.
+  set(estacount_package_docs README.md)
+  list(TRANSFORM estacount_package_docs PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE CPACK_ESTACOUNT_DOCS)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
   set(CPACK_ESTACOUNT_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog)
   set(CPACK_ESTACOUNT_COPYRIGHT ${CMAKE_CURRENT_LIST_DIR}/debian/copyright)

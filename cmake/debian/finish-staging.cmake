@@ -24,8 +24,18 @@ file(COPY_FILE ${CPACK_ESTACOUNT_COPYRIGHT} ${doc}/copyright)
 file(COPY_FILE ${CPACK_ESTACOUNT_CHANGELOG} ${doc}/changelog)
 gzip_into_place(${doc}/changelog)
 file(CHMOD ${doc}/copyright ${doc}/changelog.gz PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+# Compressed above 4 KiB, as dh_compress does: zless and zcat read either.
+foreach(source IN LISTS CPACK_ESTACOUNT_DOCS)
+  get_filename_component(name ${source} NAME)
+  file(COPY_FILE ${source} ${doc}/${name})
+  file(CHMOD ${doc}/${name} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  file(SIZE ${doc}/${name} size)
+  if(size GREATER 4096)
+    gzip_into_place(${doc}/${name})
+  endif()
+endforeach()
 
-# A plain install keeps the kit's units beside the kit, out of the way of
+# A plain install keeps the units under share/estacount, out of the way of
 # the system's own; a package puts them where systemd looks.
 set(units ${usr}/${CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR})
 if(NOT IS_ABSOLUTE "${CPACK_ESTACOUNT_SYSTEMD_UNIT_DIR}" AND IS_DIRECTORY ${units}

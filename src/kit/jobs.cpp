@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -73,13 +74,6 @@ bool rrdtool(std::vector<std::string> words, std::string &failure, std::string *
     return false;
 }
 
-// The folder a path names its file in; "." for none.
-std::string folder_of(const std::string &path)
-{
-    const std::size_t end = path.find_last_of(directory_separator == '\\' ? "\\/" : "/");
-    return end == std::string::npos ? "." : end == 0 ? path.substr(0, 1) : path.substr(0, end);
-}
-
 // The rules estacount's own update holds a database path to, so that a
 // database the kit makes can also be filled by "estacount ... fillrrd".
 bool path_taken(const std::string &db, std::string &failure)
@@ -115,13 +109,9 @@ bool selection_of(const std::string &list, service_selection &selected, std::str
     }
     const unknown_names unknown = find_unknown_names(list);
     selected = parse_service_list(list);
-    // A named string: "\"" + std::string(...) trips mingw-w64 GCC 12's
-    // -Wrestrict, a false alarm that -Werror makes fatal.
-    const std::string name(unknown.first);
     if (unknown.count > 0)
-        failure = "\"" + name + "\" in the service list " + list +
-                  " is no service: write POP3, SMTP, HTTP or FTP, all in capitals or all in lower case, "
-                  "separated by dots";
+        failure.append("\"").append(unknown.first).append("\" in the service list " + list) +=
+            " is no service: write POP3, SMTP, HTTP or FTP, all in capitals or all in lower case, separated by dots";
     else if (selected == service_selection{})
         failure = "the service list " + list + " selects no service: name one at least, as in [HTTP]";
     return failure.empty();
@@ -162,6 +152,19 @@ bool sources_of(const std::string &db, service_selection &sources, std::string &
                 sources[s] = true;
     }
     return true;
+}
+
+// The second the next sample goes out in: now, or the one after the last
+// sample sent from this spool folder when that is this second or the next.
+// rrdcached takes one sample a second, and the time is noted before each
+// update, so that a run killed during its update still keeps the next run
+// out of its second. A clock set back further is left to rrdtool to judge.
+std::time_t next_second(const std::string &stamp)
+{
+    std::time_t last = 0;
+    std::ifstream(stamp) >> last;
+    const std::time_t now = std::time(nullptr);
+    return last >= now && last - now < 2 ? last + 1 : now;
 }
 
 bool database_there(const std::string &db, const std::string &list, std::string &failure)
@@ -238,18 +241,17 @@ bool collect_job(const std::string &db, const std::string &spool, const std::str
         failure = "cannot lock the spool folder: " + why + ": no sample was sent";
         return false;
     }
-    // A run killed while it held the lock into the next second let go of
-    // it early: its sample's second is at latest that of the database's last
-    // write, and this one goes in a later one (2 s at most, should the
-    // file's clock be ahead).
-    std::int64_t written = 0;
-    if (daemon_address().empty() && path_exists(db, &written))
-        for (int i = 0; i < 200 && std::time(nullptr) <= written; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::string listing;
     bool landed = save_listing(spool, listing, failure);
+    const std::string stamp = spool + directory_separator + ".estacount-kit.last";
+    const std::time_t second = next_second(stamp);
+    while (landed && std::time(nullptr) < second)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!landed) {
         failure += ": no sample was sent";
+    } else if (!write_whole(stamp, std::to_string(second) + "\n", why)) {
+        failure = "cannot note the sample's time in " + stamp + ": " + why + ": no sample was sent";
+        landed = false;
     } else {
         run_state run;
         run.selected = selected;
@@ -257,14 +259,10 @@ bool collect_job(const std::string &db, const std::string &spool, const std::str
         for (int i = 0; i < service_count; ++i)
             if (selected[i])
                 run.count_texts[i] = std::to_string(run.counts[i]);
-        landed = rrdtool({"update", db, sample_text(run)}, why);
+        landed = rrdtool({"update", db, std::to_string(second) + sample_text(run).substr(1)}, why);
         if (!landed)
             failure = "the sample did not land in " + db + through_daemon() + ": " + why;
     }
-    // rrdcached takes one sample a second: the next run, waiting for the
-    // lock, starts in a later one.
-    for (const std::time_t sent = std::time(nullptr); landed && std::time(nullptr) <= sent;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     release_lock(lock);
     return landed;
 }
@@ -376,17 +374,9 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
             "was saved, in seconds since 1970.\n"
             "# TYPE estacount_listing_timestamp_seconds gauge\n"
             "estacount_listing_timestamp_seconds " + std::to_string(saved) + "\n";
-    // The collector skips a name that does not end in .prom, so it never
-    // reads the file while it is written.
-    open_file out;
-    std::string temporary;
-    const std::string folder = folder_of(file);
-    if (!make_folders(folder, why) || !create_unique_file(folder, ".estacount.", out, temporary, why) ||
-        !write_all(out, text, why) || !write_done(out, why) || !replace_file(temporary, file, why)) {
-        if (out.handle != -1)
-            close_file(out);
-        if (!temporary.empty())
-            remove_file(temporary);
+    // Written under a name beginning with a dot, which the collector skips
+    // (it reads only *.prom), then renamed into place.
+    if (!write_whole(file, text, why)) {
         failure = "cannot write " + file + ": " + why + kept;
         return false;
     }

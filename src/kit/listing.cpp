@@ -82,6 +82,27 @@ std::string netstat_listing(const std::vector<connection> &table)
     return text;
 }
 
+std::string folder_of(const std::string &path)
+{
+    const std::size_t end = path.find_last_of(directory_separator == '\\' ? "\\/" : "/");
+    return end == std::string::npos ? "." : end == 0 ? path.substr(0, 1) : path.substr(0, end);
+}
+
+bool write_whole(const std::string &path, const std::string &text, std::string &failure)
+{
+    const std::string folder = folder_of(path);
+    open_file file;
+    std::string temporary;
+    if (!make_folders(folder, failure) || !create_unique_file(folder, ".estacount.", file, temporary, failure))
+        return false;
+    if (write_all(file, text, failure) && write_done(file, failure) && replace_file(temporary, path, failure))
+        return true;
+    if (file.handle != -1)
+        close_file(file);
+    remove_file(temporary);
+    return false;
+}
+
 bool save_listing(const std::string &spool, std::string &listing, std::string &failure)
 {
     std::vector<connection> table;
@@ -90,19 +111,8 @@ bool save_listing(const std::string &spool, std::string &listing, std::string &f
         return false;
     }
     listing = netstat_listing(table);
-    open_file file;
-    std::string temporary, why;
-    if (!make_folders(spool, why) || !create_unique_file(spool, ".netstatdump.", file, temporary, why)) {
-        failure = "cannot save the listing in " + spool + ": " + why;
-        return false;
-    }
-    if (!write_all(file, listing, why) || !write_done(file, why) ||
-        !replace_file(temporary, spool + directory_separator + "netstatdump.log", why)) {
-        if (file.handle != -1)
-            close_file(file);
-        remove_file(temporary);
-        failure = "cannot save the listing in " + spool + ": " + why + ": the old listing is kept";
-        return false;
-    }
-    return true;
+    if (write_whole(spool + directory_separator + "netstatdump.log", listing, failure))
+        return true;
+    failure = "cannot save the listing in " + spool + ": " + failure + ": the old listing is kept";
+    return false;
 }

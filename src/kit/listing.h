@@ -14,6 +14,15 @@
 // ended by CR LF on Windows and LF elsewhere.
 std::string netstat_listing(const std::vector<connection> &table);
 
+// Writes `text` as the file at `path` (making its folder if need be) under a
+// new unique name beside it, then renamed over `path`. False, with the
+// system's words in `failure`, when it could not be written whole: `path`
+// is then as it was.
+bool write_whole(const std::string &path, const std::string &text, std::string &failure);
+
+// The folder a path names its file in; "." for none.
+std::string folder_of(const std::string &path);
+
 // Reads this host's connection table and saves its listing whole as
 // SPOOL/netstatdump.log: written under a new unique name in SPOOL, then
 // renamed over the old one, so a reader never sees half of it and a

@@ -12,7 +12,7 @@
 // symlink planted at the name is replaced, not written through.
 
 // Creates a new file in `folder`, under a name that the system makes unique
-// and that begins with `prefix` (POSIX: mkstemp, mode 0644 less the umask;
+// and that begins with `prefix` (POSIX: mkstemp, then mode 0644 whatever the umask;
 // Windows: GetTempFileName), open for writing. `path` receives its name.
 bool create_unique_file(const std::string &folder, const char *prefix, open_file &file,
                         std::string &path, std::string &failure);

@@ -21,11 +21,10 @@ bool create_unique_file(const std::string &folder, const char *prefix, open_file
         failure = name + ": " + last_error_text();
         return false;
     }
-    // mkstemp makes it 0600: others (the web server, node_exporter) read
-    // what the kit writes, as far as the umask lets them.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0644 & ~mask);
+    // mkstemp makes it 0600, and others (the web server, node_exporter)
+    // read what the kit writes, whatever umask cron or a shell left. On the
+    // descriptor: a chmod by name would follow a symlink swapped in.
+    fchmod(fd, 0644);
     file.handle = fd;
     path = name;
     return true;
