@@ -14,30 +14,32 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
-  # The zip holds what a Windows server needs, side by side in one folder
-  # (collect.cmd runs the estacount.exe beside it). Installed only for the
-  # zip: a plain install keeps the layout of the other platforms.
-  install(TARGETS estacount RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  install(FILES examples/collect.cmd examples/create-database.cmd examples/draw-graph.cmd
-                examples/README-windows.txt
-          DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  # The zip holds what a Windows server needs, side by side in one folder.
+  # Installed only for the zip: a plain install keeps the layout of the
+  # other platforms.
+  install(TARGETS estacount estacount-kit RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES examples/README-windows.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES examples/spool/netstatdump.log DESTINATION spool COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  # README-windows.txt sends the reader to the README and the manual page, and
-  # a Windows server has Notepad, not man: both go in as text with CR LF line
-  # ends, made at build time from the sources (groff renders the page; col -bx
-  # drops the backspaces it prints bold and underlined text with, and its tabs).
+  # README-windows.txt sends the reader to the README and the manual pages,
+  # and a Windows server has Notepad, not man: they go in as text with CR LF
+  # line ends, made at build time from the sources (groff renders a page;
+  # col -bx drops the backspaces it prints bold and underlined text with, and
+  # its tabs).
   find_program(GROFF groff REQUIRED)
   find_program(COL col REQUIRED)
   find_program(SH sh REQUIRED)
   set(zip_docs ${CMAKE_BINARY_DIR}/zip-docs)
-  add_custom_command(OUTPUT ${zip_docs}/README.txt ${zip_docs}/estacount.txt
+  set(render_page "\"$0\" -man -Tascii \"$1\" >\"$3.tmp\" && \"$2\" -bx <\"$3.tmp\" | sed 's/$/\\r/' >\"$3\" && rm \"$3.tmp\"")
+  add_custom_command(OUTPUT ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_docs}
     COMMAND ${SH} -c "sed 's/$/\\r/' \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/README.md ${zip_docs}/README.txt
-    COMMAND ${SH} -c "\"$0\" -man -Tascii \"$1\" >\"$3.tmp\" && \"$2\" -bx <\"$3.tmp\" | sed 's/$/\\r/' >\"$3\" && rm \"$3.tmp\""
-                     ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${COL} ${zip_docs}/estacount.txt
-    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/estacount.1 VERBATIM)
-  add_custom_target(zip_docs ALL DEPENDS ${zip_docs}/README.txt ${zip_docs}/estacount.txt)
-  install(FILES ${zip_docs}/README.txt ${zip_docs}/estacount.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${COL} ${zip_docs}/estacount.txt
+    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1 ${COL} ${zip_docs}/estacount-kit.txt
+    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1
+    VERBATIM)
+  add_custom_target(zip_docs ALL DEPENDS ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt)
+  install(FILES ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
+          DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};windows_zip;/")
   set(CPACK_PACKAGE_FILE_NAME estacount-${PROJECT_VERSION}-win64)

@@ -152,17 +152,24 @@ else
     (mkdir unpacked && cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
     top=$(echo unpacked/estacount-*-win64)
     (cd "$top" && find . -type f | sort) >files
-    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./README.txt ./collect.cmd ./create-database.cmd ./draw-graph.cmd ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
-    expect "zip: the scripts and texts have CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$top"/*.cmd "$top"/*.txt
-    # What README-windows.txt points at: the README whole, the manual page
+    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./README.txt ./estacount-kit.exe ./estacount-kit.txt ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
+    expect "zip: the texts have CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$top"/*.txt
+    # What README-windows.txt points at: the README whole, the manual pages
     # rendered as plain text (no backspaces, no escapes).
     expect "zip: README.txt is the README" cmp -s <(tr -d '\r' <"$top/README.txt") "$examples/../README.md"
-    expect "zip: estacount.txt is the manual page as text" eval 'grep -q "^SYNOPSIS" "$top/estacount.txt" && ! grep -q "[[:cntrl:]]" <(tr -d "\r" <"$top/estacount.txt")'
-    expect "zip: README-windows.txt names them" eval 'grep -q README.txt "$top/README-windows.txt" && grep -q estacount.txt "$top/README-windows.txt"'
+    for page in estacount estacount-kit; do
+        expect "zip: $page.txt is its manual page as text" eval 'grep -q "^SYNOPSIS" "$top/$page.txt" && grep -q "^ *$page " "$top/$page.txt" && ! grep -q "[[:cntrl:]]" <(tr -d "\r" <"$top/$page.txt")'
+    done
+    expect "zip: README-windows.txt names them" eval 'grep -q README.txt "$top/README-windows.txt" && grep -q estacount.txt "$top/README-windows.txt" && grep -q estacount-kit.txt "$top/README-windows.txt"'
     version=$(wine "$build/estacount.exe" v | tr -d '\r'; echo .)  # the built program's, whole
     program=$(realpath "$top/estacount.exe")
     check "zip: version" 0 "${version%.}" v
     cd "$top" || exit 2
     check_report "zip: the sample listing" "$all_four" x spool '[POP3.SMTP.HTTP.FTP]' video
+    # The kit beside it counts the same listing, however old the zip's copy.
+    program=$(realpath estacount-kit.exe)
+    check "zip: the kit's version" 0 $'estacount-kit 1.0\n' --version
+    check "zip: the kit's textfile of the sample listing" 0 "" textfile --max-age 999999999 spool '..\..\zip.prom'
+    expect "zip: its counts" [ "$(grep -v '^#' "$scratch/zip.prom" | sed -n 's/.*service="\(.*\)"} /\1 /p' | paste -sd' ')" = "pop3 3 smtp 2 http 5 ftp 1" ]
 fi
 finish
