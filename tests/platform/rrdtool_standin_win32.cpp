@@ -4,7 +4,8 @@
 // of [word]..., and keeps the little of a database that the kit reads, as
 // text: a line of data source names, a line with the time of the last
 // update (0 for none).
-//   create DB [--no-overwrite] ... DS:NAME:... ...  info DB  update DB N:...
+//   create DB [--no-overwrite] ... DS:NAME:... ...  info DB
+//   update DB N:...  update DB SECONDS:...
 //   graph - ...  (a PNG's signature and the sources, on stdout)
 // Like rrdtool, an update lands only in a later second than the last one,
 // and not in a read-only file; nor with RRDCACHED_ADDRESS set (a daemon that
@@ -86,17 +87,18 @@ int main(int argc, char **argv)
             std::printf("ds[%s].index = %d\nds[%s].type = \"GAUGE\"\n", name.c_str(), i, name.c_str());
         return 0;
     }
-    const long long now = std::time(NULL);
+    const std::string sample = argc > 3 ? argv[3] : "";
+    const long long when = sample.rfind("N:", 0) == 0 ? std::time(NULL) : std::atoll(sample.c_str());
     if (command != "update")
         return error("the stand-in takes no " + command);
-    if (now <= last)
-        return error(file + ": illegal attempt to update using time " + std::to_string(now) +
+    if (when <= last)
+        return error(file + ": illegal attempt to update using time " + std::to_string(when) +
                      " when last update time is " + std::to_string(last) + " (minimum one second step)");
     if (GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY)
         return error("opening '" + file + "': Permission denied");
     // Written aside and moved into place, as a reader may come at any time.
     const std::string aside = file + ".standin";
-    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << now << "\n"))
+    if (!(std::ofstream(aside, std::ios::binary) << names << "\n" << when << "\n"))
         return error("writing '" + aside + "'");
     if (!MoveFileExA(aside.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
         return error("renaming '" + aside + "' to '" + file + "'");
