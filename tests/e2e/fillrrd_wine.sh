@@ -169,17 +169,20 @@ kit "create in folders to be made" 0 "" create 'sub\dir\new.rrd'
 expect "create in folders to be made: made" [ "$(head -n 1 sub/dir/new.rrd 2>/dev/null)" = "pop3 smtp http ftp" ]
 kit_calls >/dev/null
 
-# collect, with connections of our own on loopback to POP3 (110, IPv4) and
-# FTP (21, IPv6), each held while it runs; where the ports can be had (root).
+# collect, with connections of our own on loopback, IPv4 and IPv6, each held
+# while it runs, to the first service port of a list that can be had (one
+# below 1024: root only; another test may hold one). held<FAMILY>.txt:
+# "PORT CLIENT_PORT" once held.
 hold() {
-    perl -MIO::Socket::IP -e '$| = 1; my ($a, $p) = @ARGV;
-        my $l = IO::Socket::IP->new(LocalHost => $a, LocalPort => $p, Listen => 1, ReuseAddr => 1) or exit 3;
-        my $c = IO::Socket::IP->new(PeerHost => $a, PeerPort => $p) or exit 3;
-        my $s = $l->accept or exit 3; print "held\n"; sleep 60' "$1" "$2" >"held$2.txt" 2>/dev/null &
+    perl -MIO::Socket::IP -e '$| = 1; my $a = shift;
+        for my $p (@ARGV) {
+            my $l = IO::Socket::IP->new(LocalHost => $a, LocalPort => $p, Listen => 1, ReuseAddr => 1) or next;
+            my $c = IO::Socket::IP->new(PeerHost => $a, PeerPort => $p) or exit 3;
+            my $s = $l->accept or exit 3; print "$p ", $c->sockport, "\n"; sleep 60 }' "$@" >"held$1.txt" 2>/dev/null &
 }
-hold 127.0.0.1 110; holders=$!
-hold ::1 21; holders="$holders $!"
-for ((i = 0; i < 50; i++)); do [ -s held110.txt ] && [ -s held21.txt ] && break; sleep 0.1; done
+hold 127.0.0.1 110 25 80 21; holders=$!
+hold ::1 21 80 25 110; holders="$holders $!"
+for ((i = 0; i < 50; i++)); do [ -s held127.0.0.1.txt ] && [ -s held::1.txt ] && break; sleep 0.1; done
 kit "collect" 0 "" collect db.rrd spool
 kill $holders 2>/dev/null; { wait $holders; } 2>/dev/null
 counts=$(video_counts spool '[POP3.SMTP.HTTP.FTP]')
@@ -188,14 +191,16 @@ expect "collect: the saved listing's counts sent, in the second noted, by the rr
     [ "$(kit_calls)" = "[info][db.rrd]"$'\n'"[update][db.rrd][$second:$counts]" ]
 expect "collect: a listing with netstat's heading and CR LF, nothing left aside" \
     eval 'head -n 1 spool/netstatdump.log | grep -qx "Proto .*State"$'"'\r'"' && [ "$(ls -A spool | paste -sd" ")" = ".estacount-kit.last .estacount-kit.lock netstatdump.log" ]'
-if [ -s held110.txt ]; then
-    expect "collect: our POP3 connection listed and counted" \
-        eval 'grep -qE "^tcp +127\.0\.0\.1:110 +127\.0\.0\.1:[0-9]+ +ESTABLISHED" spool/netstatdump.log && [ "${counts%%:*}" -ge 1 ]'
-else echo "skipped: no connection held to 127.0.0.1:110 (it needs root)"; fi
-if [ -s held21.txt ]; then
-    expect "collect: our FTP connection over IPv6 listed and counted" \
-        eval 'grep -qE "^tcp6 +\[::1\]:21 +\[::1\]:[0-9]+ +ESTABLISHED" spool/netstatdump.log && [ "${counts##*:}" -ge 1 ]'
-else echo "skipped: no connection held to [::1]:21 (it needs root and IPv6)"; fi
+# Both ends of each connection listed, and the service's count takes it in.
+for held in 'tcp 127.0.0.1 127\.0\.0\.1' 'tcp6 ::1 \[::1\]'; do
+    read -r proto family address <<<"$held"  # the address as a pattern
+    read -r port client <"held$family.txt" || { echo "skipped: no connection held to a service port of $family"; continue; }
+    column=$(case $port in 110) echo 1 ;; 25) echo 2 ;; 80) echo 3 ;; 21) echo 4 ;; esac)
+    expect "collect: our $proto connection to port $port listed and counted" eval \
+        'grep -qE "^$proto +$address:$port +$address:$client +ESTABLISHED" spool/netstatdump.log &&
+         grep -qE "^$proto +$address:$client +$address:$port +ESTABLISHED" spool/netstatdump.log &&
+         [ "$(cut -d: -f$column <<<"$counts")" -ge 1 ]'
+done
 # Each PATH entry is taken without its quotes.
 WINEPATH="\"$(winpath "$scratch/kit/Program Files (x86)/rrdtool")\"" kit "collect, rrdtool in a quoted PATH folder with parentheses" 0 "" collect ph.rrd spool '[http.POP3]'
 expect "collect: that rrdtool ran" eval 'grep -q "^\[update\]\[ph\.rrd\]\[[0-9]*:[0-9]*:[0-9]*\]$" "Program Files (x86)/rrdtool/calls.txt"'
