@@ -58,7 +58,13 @@ bool rrdtool(std::vector<std::string> words, std::string &failure, std::string *
     const std::string verb = words[0];
     words.insert(words.begin(), "rrdtool");
     const program_result run = run_program(words, rrdtool_seconds, stdout_file);
-    const std::string said = one_line(run.output);
+    // Where rrdtool said ERROR, that is what it meant; the rest can be a
+    // whole info dump it printed before failing.
+    std::string errors;
+    for (std::size_t at = 0; (at = run.output.find("ERROR", at)) != std::string::npos; ++at)
+        if (at == 0 || run.output[at - 1] == '\n')
+            errors += run.output.substr(at, run.output.find('\n', at) - at) + "\n";
+    const std::string said = one_line(errors.empty() ? run.output : errors);
     if (run.outcome == program_result::exited && run.status == 0) {
         if (output)
             *output = run.output;
@@ -83,6 +89,11 @@ bool path_taken(const std::string &db, std::string &failure)
         failure = start + " holds one of \" % ! ^ & | < > ( ) or a control character, which cmd.exe would act on";
         return false;
     }
+    for (const char *keyword : {"v", "V", "?", "help", "HELP"})
+        if (db == keyword) {
+            failure = start + " is one of estacount's keywords: write ./" + db;
+            return false;
+        }
     switch (database_path_problem_of(db)) {
     case database_path_problem::none:
         return true;
@@ -171,7 +182,7 @@ bool database_there(const std::string &db, const std::string &list, std::string 
 {
     if (!daemon_address().empty() || check_database(db.c_str()))
         return true;
-    failure = "no database at " + db + ": make it with estacount-kit create " + db + " " + list;
+    failure = "no database at " + db + (list.empty() ? "" : ": make it with estacount-kit create " + db + " " + list);
     return false;
 }
 
