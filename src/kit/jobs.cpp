@@ -22,7 +22,13 @@ namespace {
 // Each bound well inside the collect unit's two minutes.
 constexpr unsigned rrdtool_seconds = 20;
 constexpr unsigned lock_seconds = 30;
-constexpr const char *source_names[service_count] = {"pop3", "smtp", "http", "ftp"};
+
+// A database's data source for a service is its name in lower case, the
+// service list's second spelling.
+std::string source_name(int service)
+{
+    return std::string(service_table[service].spellings[1]);
+}
 
 std::string daemon_address()
 {
@@ -133,7 +139,7 @@ std::string names_of(const service_selection &selected)
     std::string names;
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            names += std::string(names.empty() ? "" : " ") + source_names[i];
+            names += std::string(names.empty() ? "" : " ") + source_name(i);
     return names;
 }
 
@@ -159,7 +165,7 @@ bool sources_of(const std::string &db, service_selection &sources, std::string &
     for (std::size_t i = 0; i < names.size(); ++i) {
         other += (i ? " " : "") + names[i];
         for (int s = 0; s < service_count; ++s)
-            if (names[i] == source_names[s])
+            if (names[i] == source_name(s))
                 sources[s] = true;
     }
     return true;
@@ -208,7 +214,7 @@ bool create_job(const std::string &db, const std::string &list, std::string &fai
     std::vector<std::string> words = {"create", db, "--no-overwrite", "--step", "300"};
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            words.push_back("DS:" + std::string(source_names[i]) + ":GAUGE:600:0:U");
+            words.push_back("DS:" + source_name(i) + ":GAUGE:600:0:U");
     // AVERAGE for the trend and MAX for the peaks it hides: a day of
     // 5-minute points, a month of hours, a year of days.
     for (const char *archive : {"AVERAGE", "MAX"})
@@ -309,7 +315,7 @@ bool graph_job(const std::string &db, const std::string &png, const std::string 
     for (int i = 0; i < service_count; ++i) {
         if (!sources[i])
             continue;
-        const std::string n = source_names[i];
+        const std::string n = source_name(i);
         std::string label = service_table[i].label;
         label.resize(5, ' ');
         for (const std::string &word :
@@ -379,7 +385,7 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
                        "# TYPE estacount_established_connections gauge\n";
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            text += "estacount_established_connections{service=\"" + std::string(source_names[i]) + "\"} " +
+            text += "estacount_established_connections{service=\"" + source_name(i) + "\"} " +
                     std::to_string(counts[i]) + "\n";
     text += "# HELP estacount_listing_timestamp_seconds When the netstat listing that the counts come from "
             "was saved, in seconds since 1970.\n"
