@@ -40,10 +40,13 @@ last() {
     t=$(rrdtool lastupdate "$db" 2>/dev/null | sed -n 's/^\([0-9][0-9]*\):.*/\1/p')
     echo "${t:-0}"
 }
+# A read takes rrdtool's lock, and an update that finds it taken is lost:
+# the file is read only once the update has changed it.
+changed() { [ "$(stat -c %y "$db")" != "$stamp" ]; }
 
 first=$(date +%s)
 for i in 1 2 3 4 5 6; do
-    before=$(last)
+    before=$(last) stamp=$(stat -c %y "$db")
     # One sample for each one-second step, so that the line has points.
     while [ "$(date +%s)" -le "$before" ]; do sleep 0.1; done
     report=$("$estacount" "$db" "$here/spool" '[POP3.SMTP.HTTP.FTP]' fillrrd 2>&1)
@@ -51,7 +54,7 @@ for i in 1 2 3 4 5 6; do
     [ "$status" -eq 1 ] || fail "estacount exited with status $status: $report"
     # estacount does not wait for rrdtool: wait for the sample, 5 s at most.
     tries=0
-    while [ "$(last)" -le "$before" ]; do
+    while ! changed || [ "$(last)" -le "$before" ]; do
         tries=$((tries + 1))
         [ "$tries" -le 50 ] || fail "sample $i never reached $db"
         sleep 0.1

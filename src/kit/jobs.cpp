@@ -22,7 +22,13 @@ namespace {
 // Each bound well inside the collect unit's two minutes.
 constexpr unsigned rrdtool_seconds = 20;
 constexpr unsigned lock_seconds = 30;
-constexpr const char *source_names[service_count] = {"pop3", "smtp", "http", "ftp"};
+
+// A database's data source for a service is its name in lower case, the
+// service list's second spelling.
+std::string source_name(int service)
+{
+    return std::string(service_table[service].spellings[1]);
+}
 
 std::string daemon_address()
 {
@@ -58,7 +64,13 @@ bool rrdtool(std::vector<std::string> words, std::string &failure, std::string *
     const std::string verb = words[0];
     words.insert(words.begin(), "rrdtool");
     const program_result run = run_program(words, rrdtool_seconds, stdout_file);
-    const std::string said = one_line(run.output);
+    // Where rrdtool said ERROR, that is what it meant; the rest can be a
+    // whole info dump it printed before failing.
+    std::string errors;
+    for (std::size_t at = 0; (at = run.output.find("ERROR", at)) != std::string::npos; ++at)
+        if (at == 0 || run.output[at - 1] == '\n')
+            errors += run.output.substr(at, run.output.find('\n', at) - at) + "\n";
+    const std::string said = one_line(errors.empty() ? run.output : errors);
     if (run.outcome == program_result::exited && run.status == 0) {
         if (output)
             *output = run.output;
@@ -83,6 +95,11 @@ bool path_taken(const std::string &db, std::string &failure)
         failure = start + " holds one of \" % ! ^ & | < > ( ) or a control character, which cmd.exe would act on";
         return false;
     }
+    for (const char *keyword : {"v", "V", "?", "help", "HELP"})
+        if (db == keyword) {
+            failure = start + " is one of estacount's keywords: write ./" + db;
+            return false;
+        }
     switch (database_path_problem_of(db)) {
     case database_path_problem::none:
         return true;
@@ -122,7 +139,7 @@ std::string names_of(const service_selection &selected)
     std::string names;
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            names += std::string(names.empty() ? "" : " ") + source_names[i];
+            names += std::string(names.empty() ? "" : " ") + source_name(i);
     return names;
 }
 
@@ -148,7 +165,7 @@ bool sources_of(const std::string &db, service_selection &sources, std::string &
     for (std::size_t i = 0; i < names.size(); ++i) {
         other += (i ? " " : "") + names[i];
         for (int s = 0; s < service_count; ++s)
-            if (names[i] == source_names[s])
+            if (names[i] == source_name(s))
                 sources[s] = true;
     }
     return true;
@@ -171,7 +188,7 @@ bool database_there(const std::string &db, const std::string &list, std::string 
 {
     if (!daemon_address().empty() || check_database(db.c_str()))
         return true;
-    failure = "no database at " + db + ": make it with estacount-kit create " + db + " " + list;
+    failure = "no database at " + db + (list.empty() ? "" : ": make it with estacount-kit create " + db + " " + list);
     return false;
 }
 
@@ -197,7 +214,7 @@ bool create_job(const std::string &db, const std::string &list, std::string &fai
     std::vector<std::string> words = {"create", db, "--no-overwrite", "--step", "300"};
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            words.push_back("DS:" + std::string(source_names[i]) + ":GAUGE:600:0:U");
+            words.push_back("DS:" + source_name(i) + ":GAUGE:600:0:U");
     // AVERAGE for the trend and MAX for the peaks it hides: a day of
     // 5-minute points, a month of hours, a year of days.
     for (const char *archive : {"AVERAGE", "MAX"})
@@ -298,7 +315,7 @@ bool graph_job(const std::string &db, const std::string &png, const std::string 
     for (int i = 0; i < service_count; ++i) {
         if (!sources[i])
             continue;
-        const std::string n = source_names[i];
+        const std::string n = source_name(i);
         std::string label = service_table[i].label;
         label.resize(5, ' ');
         for (const std::string &word :
@@ -368,7 +385,7 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
                        "# TYPE estacount_established_connections gauge\n";
     for (int i = 0; i < service_count; ++i)
         if (selected[i])
-            text += "estacount_established_connections{service=\"" + std::string(source_names[i]) + "\"} " +
+            text += "estacount_established_connections{service=\"" + source_name(i) + "\"} " +
                     std::to_string(counts[i]) + "\n";
     text += "# HELP estacount_listing_timestamp_seconds When the netstat listing that the counts come from "
             "was saved, in seconds since 1970.\n"
