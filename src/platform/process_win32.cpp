@@ -197,13 +197,16 @@ program_result run_program(const std::vector<std::string> &words, unsigned secon
     const bool listed = InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &list_size);
     // A job that ends with our handle to it takes rrdtool with us when we
     // are killed, as our process group does on POSIX: none lives on to
-    // change the database behind the next run.
+    // change the database behind the next run. Where none can be had (in a
+    // job that allows none inside it, before Windows 8), rrdtool runs all
+    // the same.
     const HANDLE job = CreateJobObjectW(NULL, NULL);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job != NULL)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     PROCESS_INFORMATION process = {};
-    if (job == NULL || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-        words_file == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE ||
+    if (words_file == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE ||
         !listed ||
         !UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
                                    (output == words_file ? 2 : 3) * sizeof(HANDLE), NULL, NULL) ||
@@ -211,12 +214,10 @@ program_result run_program(const std::vector<std::string> &words, unsigned secon
                         CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, NULL, NULL,
                         &startup.StartupInfo, &process)) {
         result.output = words[0] + ": " + narrow_text(program) + ": " + system_text(GetLastError());
-    } else if (!AssignProcessToJobObject(job, process.hProcess) || ResumeThread(process.hThread) == (DWORD)-1) {
-        result.output = words[0] + ": " + narrow_text(program) + ": " + system_text(GetLastError());
-        TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
     } else {
+        if (job != NULL)
+            AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
         if (WaitForSingleObject(process.hProcess, 1000 * seconds) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 1);
             WaitForSingleObject(process.hProcess, 5000);
