@@ -74,9 +74,16 @@ bool replace_file(const std::string &from, const std::string &to, std::string &f
     }
 }
 
+// A program that had the file as its output and ended a moment ago may
+// not have let go of it yet (seen under wine), nor a virus scanner: a
+// second at most is waited for, as for a rename.
 void remove_file(const std::string &path)
 {
-    DeleteFileW(wide_text(path).c_str());
+    for (int tries = 0; !DeleteFileW(wide_text(path).c_str()) && tries < 10; ++tries) {
+        if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION)
+            return;
+        Sleep(100);
+    }
 }
 
 bool make_folders(const std::string &folder, std::string &failure)
