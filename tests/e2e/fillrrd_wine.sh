@@ -125,6 +125,9 @@ chmod 444 ro.rrd && echo old >old.png
 # The counts estacount reads in SPOOL's listing, as N:...'s values.
 video_counts() { wine "$program" x "$1" "$2" video | tr -d '\r' | sed -n 's/^[A-Z0-9]*: //p' | paste -sd:; }
 
+# True while the stand-in from tools/ runs: wine shows its Windows path.
+rrdtool_running() { pgrep -f "${scratch//\//.}.kit.tools.rrdtool" >/dev/null; }
+
 # Each refusal and each loss: status 2 and its one line, and what rrdtool
 # was asked for (the verbs, in order; none when empty). PATH is tools/
 # unless given; ENV holds NAME=VALUE words for the run alone. <refused>
@@ -137,7 +140,7 @@ while IFS='|' read -r name path environment words said wanted; do
     WINEPATH=${path:-$tools} kit "$name" 2 "$said" $words
     expect "$name: rrdtool asked for ${wanted:-nothing}" [ "$(verbs)" = "$wanted" ]
     [[ $environment == RRDTOOL_HANGS* ]] && expect "$name: stopped at its bound, with rrdtool" \
-        eval '[ $((SECONDS - started)) -ge 20 ] && [ $((SECONDS - started)) -lt 40 ] && ! pgrep -f "${scratch//\//.}.kit.tools.rrdtool" >/dev/null'
+        eval '[ $((SECONDS - started)) -ge 20 ] && [ $((SECONDS - started)) -lt 40 ] && ! rrdtool_running'
 done <<EOF2
 a character cmd.exe acts on|||collect a&b.rrd spool|the database path a&b.rrd<refused>: no sample was sent|
 parentheses, as in Program Files (x86)|||create x(86).rrd|the database path x(86).rrd<refused>|
@@ -245,6 +248,16 @@ for i in 1 2 3 4 5 6; do
     kit "a run after one killed at $ms ms" 0 "" collect db.rrd spool
     expect "a run after one killed at $ms ms: landed" [ "$(wc -l <tools/updates.txt)" -ge $((landed + 1)) ]
 done
+# Killed while its rrdtool hangs, a run takes it along: none is left to
+# change the database behind the next run's back.
+kit_calls >/dev/null
+RRDTOOL_HANGS=1 setsid wine "$kit_program" collect db.rrd spool >/dev/null 2>&1 &
+pid=$!
+for ((i = 0; i < 100; i++)); do [ -s tools/calls.txt ] && rrdtool_running && break; sleep 0.1; done
+kill -KILL -- -$pid; { wait $pid; } 2>/dev/null
+for ((i = 0; i < 50; i++)); do rrdtool_running || break; sleep 0.1; done
+expect "a run killed while rrdtool hangs: rrdtool ended with it" eval '! rrdtool_running'
+kit_calls >/dev/null
 expect "kills: the listing whole" eval 'head -n 1 spool/netstatdump.log | grep -q "^Proto " && [ -z "$(tail -c 2 spool/netstatdump.log | tr -d "\r\n")" ]'
 
 # Runs at once on one database: each that exits 0 landed its sample.
