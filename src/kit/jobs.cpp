@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -91,6 +90,11 @@ bool rrdtool(std::vector<std::string> words, std::string &failure, std::string *
 bool path_taken(const std::string &db, std::string &failure)
 {
     const std::string start = "the database path " + db;
+    if (db.empty() || service_list_is_bracketed(db)) {
+        failure = db.empty() ? "the database path is empty"
+                             : start + " is a service list: give the database first, then the list";
+        return false;
+    }
     if (interpreter_would_act_on(db)) {
         failure = start + " holds one of \" % ! ^ & | < > ( ) or a control character, which cmd.exe would act on";
         return false;
@@ -149,6 +153,12 @@ bool sources_of(const std::string &db, service_selection &sources, std::string &
                 std::string &failure)
 {
     if (!rrdtool({"info", db}, failure, &info)) {
+        // Where the daemon does not answer, rrdtool info reads a file of
+        // that name here instead, and speaks of that: a flush, which only
+        // the daemon does, tells whether it answers.
+        std::string flushed;
+        if (!daemon_address().empty() && !rrdtool({"flushcached", db}, flushed) && flushed != failure)
+            failure += "; asked to flush it: " + flushed;
         failure = "cannot read " + db + through_daemon() + ": " + failure;
         return false;
     }
@@ -178,8 +188,16 @@ bool sources_of(const std::string &db, service_selection &sources, std::string &
 // out of its second. A clock set back further is left to rrdtool to judge.
 std::time_t next_second(const std::string &stamp)
 {
-    std::time_t last = 0;
-    std::ifstream(stamp) >> last;
+    // Read as estacount reads its dump, a regular file alone: a FIFO or a
+    // device planted there by whoever may write in the spool folder is
+    // never opened.
+    char text[24] = {};
+    open_file file;
+    if (open_for_reading(stamp.c_str(), file)) {
+        read_next(file, text, file.size < sizeof text - 1 ? file.size : sizeof text - 1);
+        close_file(file);
+    }
+    const std::time_t last = std::strtoll(text, nullptr, 10);
     const std::time_t now = std::time(nullptr);
     return last >= now && last - now < 2 ? last + 1 : now;
 }
@@ -202,10 +220,13 @@ bool create_job(const std::string &db, const std::string &list, std::string &fai
     const bool was_there = path_exists(db);
     std::string why;
     if (daemon_address().empty()) {
+        // rrdtool would say only "Cannot create temporary file".
+        const std::string probe = folder_of(db) + directory_separator + ".estacount-kit.probe";
         if (was_there)
             failure = db + " already exists: remove it first to start again";
-        else if (!make_folders(folder_of(db), why))
-            failure = "cannot make the folder of " + db + ": " + why;
+        else if (!make_folders(folder_of(db), why) || !write_whole(probe, "", why))
+            failure = "cannot write in the folder of " + db + ": " + why;
+        remove_file(probe);
         if (!failure.empty())
             return false;
     }
@@ -289,6 +310,10 @@ bool graph_job(const std::string &db, const std::string &png, const std::string 
     const std::string kept = ": " + png + " was left as it was";
     service_selection sources;
     std::string other, info, why;
+    if (png.empty()) {
+        failure = "the graph's path is empty";
+        return false;
+    }
     if (!path_taken(db, failure) || !database_there(db, "", failure) ||
         !sources_of(db, sources, other, info, failure)) {
         failure += kept;
@@ -369,6 +394,8 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
     const std::int64_t age = std::time(nullptr) - saved;
     if (!there)
         failure = "no listing at " + path;
+    else if (is_link(path))  // the kit saves a file there, never a link
+        failure = "the listing " + path + " is a link, which could lead a run as root to another's file";
     else if (age > max_age)
         failure = "the listing " + path + " is " + std::to_string(age) + " s old, more than " +
                   std::to_string(max_age) + " s";

@@ -51,9 +51,14 @@ bool run_job(const std::vector<std::string> &words, std::string &failure)
                 save = true;
                 continue;
             }
+            if (option != "--max-age") {
+                failure = "no option " + option + "; usage: estacount-kit textfile [--max-age SECONDS] [--save] "
+                          "SPOOL FILE [LIST]";
+                return false;
+            }
             const std::string seconds = word(words, ++i, "");
             const auto [end, error] = std::from_chars(seconds.data(), seconds.data() + seconds.size(), max_age);
-            if (option != "--max-age" || seconds.empty() || error != std::errc{} ||
+            if (seconds.empty() || error != std::errc{} ||
                 end != seconds.data() + seconds.size() || max_age < 0) {
                 failure = "--max-age takes a number of seconds; usage: estacount-kit textfile [--max-age SECONDS] "
                           "[--save] SPOOL FILE [LIST]";

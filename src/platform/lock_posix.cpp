@@ -9,10 +9,11 @@
 
 // flock, not fcntl: rrdtool's own fcntl locks on the database never meet
 // it, and the kernel drops it with the last descriptor, so a run killed at
-// any moment leaves nothing held.
+// any moment leaves nothing held. Opened for reading, which flock needs
+// alone: a lock file that root's run made stays usable by the user's.
 bool take_lock(const std::string &path, unsigned seconds, held_lock &lock, std::string &failure)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
         failure = path + ": " + std::strerror(errno);
         return false;

@@ -35,6 +35,10 @@ bool make_folders(const std::string &folder, std::string &failure);
 // at `path`; `modified` receives its modification time in seconds since 1970.
 bool path_exists(const std::string &path, std::int64_t *modified = nullptr);
 
+// True when `path` is a symbolic link (POSIX) or another reparse point,
+// such as a junction (Windows).
+bool is_link(const std::string &path);
+
 // The system's words for the last failed call of this thread (strerror of
 // errno, FormatMessage of GetLastError).
 std::string last_error_text();

@@ -100,3 +100,9 @@ bool path_exists(const std::string &path, std::int64_t *modified)
         *modified = found.st_mtime;
     return true;
 }
+
+bool is_link(const std::string &path)
+{
+    struct stat found;
+    return lstat(path.c_str(), &found) == 0 && S_ISLNK(found.st_mode);
+}

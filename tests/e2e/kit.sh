@@ -49,6 +49,10 @@ space in the path|2|holds a space|create 'my stats.rrd'
 leading -|2|begins with -, .*write ./-x.rrd|create -x.rrd
 control character|2|holds a control character|create $'a\tb.rrd'
 keyword|2|is one of estacount's keywords: write ./help|create help
+empty path|2|the database path is empty|create ''
+a list for the database|2|the database path \[HTTP\] is a service list: give the database first|create '[HTTP]'
+unknown option|2|no option --bogus; usage|textfile --bogus spool m/e.prom
+graph: empty path|2|the graph's path is empty|graph db/two.rrd ''
 two services, any order, once each|0||create db/two.rrd '[HTTP.pop3..http]junk]'
 already there|2|db/two.rrd already exists|create db/two.rrd
 list not the sources|2|sends pop3 smtp http ftp, but db/two.rrd holds pop3 http: .*no sample was sent|collect db/two.rrd spool
@@ -60,7 +64,7 @@ not for node_exporter|2|does not end in .prom: node_exporter would never read it
 no listing|2|no listing at nowhere/netstatdump.log: m/e.prom was left as it was|textfile nowhere m/e.prom
 graph: missing database|2|no database at no.rrd|graph no.rrd g.png
 EOF_ROWS
-expect "refusals make nothing" [ -z "$(ls -d -- new.rrd 'my stats.rrd' -x.rrd $'a\tb.rrd' help no.rrd spool/* m g.png 2>/dev/null)" ]
+expect "refusals make nothing" [ -z "$(ls -d -- new.rrd 'my stats.rrd' -x.rrd $'a\tb.rrd' help '[HTTP]' no.rrd spool/* m g.png 2>/dev/null)" ]
 expect "made in table order" [ "$(sources db/two.rrd)" = "pop3 http" ]
 
 # collect: the sample is there at exit 0, and it is what the saved listing
@@ -72,6 +76,10 @@ expect "sample lands, the counts of the saved listing" [ "$(last_time db/two.rrd
     "$(rrdtool lastupdate db/two.rrd | sed -n 's/^[0-9]*: /N:/p' | tr ' ' :)" = "$(replayed spool "$two")" ]
 expect "the listing replaced the link, in English" [ -z "$(ls -A target)" -a ! -L spool/netstatdump.log -a "$(head -c 6 spool/netstatdump.log)" = "Proto " ]
 expect "nothing left aside"   [ "$(ls -A spool | paste -sd' ')" = ".estacount-kit.last .estacount-kit.lock netstatdump.log" ]
+
+# A FIFO planted where the run notes its second is never opened.
+rm spool/.estacount-kit.last && mkfifo spool/.estacount-kit.last && sleep 1
+ends "a FIFO as the noted second" 0 "" timeout 10 estacount-kit collect db/two.rrd spool "$two"
 
 # Losses: each says so on one line and records nothing.
 then=$(last_time db/two.rrd)
@@ -122,6 +130,8 @@ expect "PNGs others read, the victim untouched" eval 'is_png www/graphs/two.png 
 mkdir metrics && echo old >metrics/estacount.prom && mkdir -p spool/old && cp "$examples/spool/netstatdump.log" spool/old/
 touch -d '601 seconds ago' spool/old/netstatdump.log
 ends "stale listing"        2 "is 60[0-9] s old, more than 600 s: metrics/estacount.prom was left as it was" estacount-kit textfile spool/old metrics/estacount.prom
+mkdir spool/link && ln -s ../old/netstatdump.log spool/link/
+ends "listing that is a link" 2 "the listing spool/link/netstatdump.log is a link" estacount-kit textfile spool/link metrics/estacount.prom
 touch -d '2 minutes' spool/old/netstatdump.log
 ends "listing from the future" 2 "is dated 1[0-9][0-9] s ahead of this clock" estacount-kit textfile spool/old metrics/estacount.prom
 expect "leaves the file as it was" [ "$(ls -A metrics)" = estacount.prom -a "$(cat metrics/estacount.prom)" = old ]
@@ -152,6 +162,7 @@ for h in one two; do
 done
 expect "both hosts' samples landed in the daemon's folder" eval 'rrdtool flushcached --daemon 127.0.0.1:$port one.rrd two.rrd && [ "$(last_time "$base/one.rrd")" -gt 0 ] && [ "$(last_time "$base/two.rrd")" -gt 0 ]'
 kill "$(cat central.pid)"; wait_for eval '! [ -e central.pid ]'
+ends "collect through a daemon that is gone" 2 "cannot read gone.rrd through rrdcached at 127.0.0.1:$port: .*flush it: ERROR: Unable to connect" remote estacount-kit collect gone.rrd spool
 ends "create through a daemon that is gone" 2 "was not made through rrdcached at 127.0.0.1:$port: .*Unable to connect" remote estacount-kit create gone.rrd
 expect "leaves no stray local file" [ ! -e gone.rrd ]
 
@@ -181,6 +192,12 @@ ends "read-only database"   2 "the sample did not land in db/two.rrd: .*Read-onl
 mkdir spool/full && ends "full spool" 2 "cannot save the listing in spool/full: No space left on device: the old listing is kept: no sample was sent" \
     unshare -m sh -c 'mount -t tmpfs -o size=16k full "$0" && echo old >"$0/netstatdump.log" && { cat /dev/zero >"$0/fill" 2>/dev/null; "$@"; s=$?; cat "$0/netstatdump.log"; exit $s; }' spool/full estacount-kit collect db/two.rrd spool/full "$two"
 expect "old listing kept on the full disk, no sample" [ "$(cat .out)" = old -a "$(last_time db/two.rrd)" = "$then" ]
+
+# A lock file that root's run made serves a user's run too.
+chmod 755 "$scratch" && mkdir users && chown nobody users && runuser -u nobody -- mkdir users/spool &&
+    runuser -u nobody -- "$prefix/bin/estacount-kit" create users/db.rrd '[FTP]'
+ends "root's run first"     0 ""                      estacount-kit collect users/db.rrd users/spool '[FTP]'
+ends "then the user's, with root's lock file" 0 "" runuser -u nobody -- env PATH="$PATH" estacount-kit collect users/db.rrd users/spool '[FTP]'
 
 # The unit's commands as installed, its /var folders swapped for scratch
 # ones, in a PID namespace whose first process, once the command exits
