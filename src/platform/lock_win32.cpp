@@ -6,15 +6,16 @@
 
 // The file is opened shared, so that every run can open it while one holds
 // the lock, but not for deletion: a file removed while locked would let the
-// next run lock a new one beside the held one. The system drops the lock
-// with the handle, when the process ends however it ends.
+// next run lock a new one beside the held one. Reading is all LockFileEx
+// needs: a lock file that an administrator's run made stays usable by the
+// task's account. The system drops the lock with the handle, when the
+// process ends however it ends.
 bool take_lock(const std::string &path, unsigned seconds, held_lock &lock, std::string &failure)
 {
-    const HANDLE file = CreateFileW(wide_text(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    const HANDLE file = CreateFileW(wide_text(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
-        failure = system_text(GetLastError());
+        failure = path + ": " + system_text(GetLastError());
         return false;
     }
     const ULONGLONG deadline = GetTickCount64() + 1000ULL * seconds;

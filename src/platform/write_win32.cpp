@@ -115,6 +115,12 @@ bool path_exists(const std::string &path, std::int64_t *modified)
     return true;
 }
 
+bool is_link(const std::string &path)
+{
+    const DWORD attributes = GetFileAttributesW(wide_text(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 std::string last_error_text()
 {
     return system_text(GetLastError());
