@@ -151,9 +151,9 @@ a graph of no service|||graph other.rrd old.png|other.rrd holds none of pop3, sm
 a batch file first on PATH|$batch;$tools||collect db.rrd spool|cannot read db.rrd: rrdtool could not be started: rrdtool: $batch\\rrdtool.cmd is a batch file, which estacount-kit does not run: put the folder of rrdtool.exe first on PATH: no sample was sent|
 rrdtool in the current and relative folders only|tools;.;..\\kit\\tools||collect db.rrd spool|cannot read db.rrd: rrdtool could not be started: rrdtool: not found in the absolute folders of PATH: no sample was sent|
 a read-only database|||collect ro.rrd spool|the sample did not land in ro.rrd: ERROR: opening 'ro.rrd': Permission denied|info update
-a daemon that does not answer||RRDCACHED_ADDRESS=$dead|collect db.rrd spool|cannot read db.rrd $no_daemon: no sample was sent|info
-create through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|create new.rrd|new.rrd was not made through rrdcached at $dead: cannot read new.rrd $no_daemon|create info
-a graph through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|graph db.rrd old.png|cannot read db.rrd $no_daemon: old.png was left as it was|info
+a daemon that does not answer||RRDCACHED_ADDRESS=$dead|collect db.rrd spool|cannot read db.rrd $no_daemon: no sample was sent|info flushcached
+create through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|create new.rrd|new.rrd was not made through rrdcached at $dead: cannot read new.rrd $no_daemon|create info flushcached
+a graph through a daemon that does not answer||RRDCACHED_ADDRESS=$dead|graph db.rrd old.png|cannot read db.rrd $no_daemon: old.png was left as it was|info flushcached
 a graph that rrdtool fails||RRDTOOL_FAILS=graph|graph db.rrd old.png|rrdtool could not draw db.rrd: ERROR: graph failed, as RRDTOOL_FAILS asked: old.png was left as it was|info graph
 a textfile not named .prom|||textfile spool out.txt|out.txt does not end in .prom: node_exporter would never read it: out.txt was left as it was|
 a textfile without a listing|||textfile nowhere out.prom|no listing at nowhere\\netstatdump.log: out.prom was left as it was|
