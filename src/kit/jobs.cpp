@@ -204,7 +204,10 @@ std::time_t next_second(const std::string &stamp)
 
 bool database_there(const std::string &db, const std::string &list, std::string &failure)
 {
-    if (!daemon_address().empty() || check_database(db.c_str()))
+    // Not estacount's check, whose open on Windows shares nothing and so
+    // fails while another run's rrdtool has the file open: rrdtool info,
+    // next, judges what is there.
+    if (!daemon_address().empty() || path_exists(db))
         return true;
     failure = "no database at " + db + (list.empty() ? "" : ": make it with estacount-kit create " + db + " " + list);
     return false;

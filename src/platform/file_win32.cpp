@@ -10,10 +10,9 @@ const char directory_separator = '\\';
 
 namespace {
 
-// A read shares nothing (`sharing` 0): while the job that writes the dump
-// still holds it, the open fails and the run reports the dump as not found
-// rather than counting half a listing; and nobody can change the file while
-// it is read.
+// No sharing: while the job that writes the dump still holds it, the open
+// fails and the run reports the dump as not found rather than counting half
+// a listing; and nobody can change the file while it is read.
 //
 // Without FILE_FLAG_BACKUP_SEMANTICS, CreateFileA refuses to open a folder
 // (access denied), so a folder is not found without a test of our own. A
@@ -22,10 +21,10 @@ namespace {
 // A path such as \\.\pipe\NAME opens a named pipe, whose server could
 // otherwise act as the account running the program (SYSTEM, from the Task
 // Scheduler): SECURITY_IDENTIFICATION lets it learn who we are and no more.
-HANDLE open_regular_file(const char *path, DWORD sharing)
+HANDLE open_regular_file(const char *path)
 {
     const HANDLE file =
-        CreateFileA(path, GENERIC_READ, sharing, NULL, OPEN_EXISTING,
+        CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
@@ -48,7 +47,7 @@ HANDLE handle_of(const open_file &file)
 
 bool open_for_reading(const char *path, open_file &file)
 {
-    const HANDLE handle = open_regular_file(path, 0);
+    const HANDLE handle = open_regular_file(path);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     // INVALID_FILE_SIZE is also the low half of some valid sizes; only the
@@ -104,12 +103,9 @@ unsigned usable_processors()
     return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
 }
 
-// The check reads nothing, so it shares everything: a database that an
-// rrdtool has open at that moment (another run's update, a graph) is there,
-// as it is on POSIX, not "not found".
 bool regular_file_opens(const char *path)
 {
-    const HANDLE file = open_regular_file(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const HANDLE file = open_regular_file(path);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
