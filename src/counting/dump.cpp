@@ -178,8 +178,12 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     // Only a dump larger than one buffer has windows to read ahead, so only
     // then is the system asked (a call a small dump's run need not pay for).
     const bool read_ahead = file.size > dump_buffer_size && usable_processors() > 1;
-    const read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
-                                         dump_buffer_size / window_buffers, read_ahead, counts);
+    read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
+                                   dump_buffer_size / window_buffers, read_ahead, counts);
+    // All the bytes of the size found at the open may still be no whole
+    // listing: netstat still writing it, or a job that rewrote it in place.
+    if (result == read_result::done && !file_unchanged(file))
+        result = read_result::short_read;
     close_file(file);
     return result;
 }

@@ -28,8 +28,9 @@ std::string dump_path(std::string_view spool_dir);
 // `counts` (all four services, whatever a run selects). not_opened when the
 // dump is absent or is not a regular file; short_read when fewer bytes
 // arrived than the size found at the open (a read failed or the file
-// shrank) or the buffers could not be had, and `counts` are then not to be
-// used.
+// shrank), when its size or modification time changed while it was read (a
+// writer still at work, or one that rewrote it in place), or when the
+// buffers could not be had, and `counts` are then not to be used.
 read_result load_dump(std::string_view spool_dir, service_counts &counts);
 
 // Where the bytes come from: `read` behaves as read_next (file.h), called

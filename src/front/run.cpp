@@ -160,8 +160,9 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
     case read_result::short_read:
-        // A dump cut short would deliver counts too low: no report, and on
-        // standard output no word, as ever.
+        // A dump cut short, or changed while it was read, would deliver
+        // counts of no one listing: no report, and on standard output no
+        // word, as ever.
         tell_about(dump_path(run.spool_dir), "could not be read whole");
         return -1;
     }
