@@ -187,3 +187,25 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     close_file(file);
     return result;
 }
+
+bool read_dump_head(std::string_view spool_dir, std::string &head)
+{
+    head.clear();
+    open_file file;
+    if (!open_for_reading(dump_path(spool_dir).c_str(), file))
+        return false;
+    head.resize(file.size < dump_head_size ? static_cast<std::size_t>(file.size) : dump_head_size);
+    std::size_t got = 0;
+    for (std::size_t arrived = 1; got < head.size() && arrived > 0; got += arrived)
+        arrived = read_next(file, head.data() + got, head.size() - got);
+    // A line cut by the bound would show a word cut short (ESTABLI), so the
+    // head of a larger dump ends after its last line end, when it has one.
+    if (got > 0 && got < file.size) {
+        const std::size_t end = head.find_last_of("\r\n", got - 1);
+        if (end != std::string::npos)
+            got = end + 1;
+    }
+    head.resize(got);
+    close_file(file);
+    return file.size == 0 || got > 0;
+}
