@@ -20,7 +20,9 @@ bool open_for_reading(const char *path, open_file &file)
     ++fake.seen.reads;
     if (!fake.dump_exists)
         return false;
-    fake.seen.read_outcome = read_result::done;
+    // A dump that changes while it is read is no whole listing, however
+    // many of its bytes arrive.
+    fake.seen.read_outcome = fake.dump_changes ? read_result::short_read : read_result::done;
     fake_read_at = 0;
     file.handle = 0;
     file.size = fake.dump.size();
@@ -43,6 +45,13 @@ std::size_t read_next(open_file &file, char *into, std::size_t want)
     std::memcpy(into, fake.dump.data() + fake_read_at, size);
     fake_read_at += size;
     return size;
+}
+
+bool file_unchanged(const open_file &file)
+{
+    if (file.handle != 0)
+        std::abort();
+    return !fake.dump_changes;
 }
 
 void close_file(open_file &file)

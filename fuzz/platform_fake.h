@@ -16,6 +16,7 @@ struct fake_world {
     bool dump_exists = false;    // false: the read finds no regular file
     bool database_exists = false;
     bool read_comes_up_short = false;  // the last window never arrives
+    bool dump_changes = false;         // its size or time changes while it is read
     std::size_t window_size = 1;       // at least 1; capped at the read's buffer size
     // refused: the interpreter would act on the command, and says so when
     // asked beforehand; the other answers come from the launch itself.

@@ -178,8 +178,34 @@ read_result load_dump(std::string_view spool_dir, service_counts &counts)
     // Only a dump larger than one buffer has windows to read ahead, so only
     // then is the system asked (a call a small dump's run need not pay for).
     const bool read_ahead = file.size > dump_buffer_size && usable_processors() > 1;
-    const read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
-                                         dump_buffer_size / window_buffers, read_ahead, counts);
+    read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
+                                   dump_buffer_size / window_buffers, read_ahead, counts);
+    // All the bytes of the size found at the open may still be no whole
+    // listing: netstat still writing it, or a job that rewrote it in place.
+    if (result == read_result::done && !file_unchanged(file))
+        result = read_result::short_read;
     close_file(file);
     return result;
+}
+
+bool read_dump_head(std::string_view spool_dir, std::string &head)
+{
+    head.clear();
+    open_file file;
+    if (!open_for_reading(dump_path(spool_dir).c_str(), file))
+        return false;
+    head.resize(file.size < dump_head_size ? static_cast<std::size_t>(file.size) : dump_head_size);
+    std::size_t got = 0;
+    for (std::size_t arrived = 1; got < head.size() && arrived > 0; got += arrived)
+        arrived = read_next(file, head.data() + got, head.size() - got);
+    // A line cut by the bound would show a word cut short (ESTABLI), so the
+    // head of a larger dump ends after its last line end, when it has one.
+    if (got > 0 && got < file.size) {
+        const std::size_t end = head.find_last_of("\r\n", got - 1);
+        if (end != std::string::npos)
+            got = end + 1;
+    }
+    head.resize(got);
+    close_file(file);
+    return file.size == 0 || got > 0;
 }

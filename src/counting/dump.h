@@ -28,9 +28,21 @@ std::string dump_path(std::string_view spool_dir);
 // `counts` (all four services, whatever a run selects). not_opened when the
 // dump is absent or is not a regular file; short_read when fewer bytes
 // arrived than the size found at the open (a read failed or the file
-// shrank) or the buffers could not be had, and `counts` are then not to be
-// used.
+// shrank), when its size or modification time changed while it was read (a
+// writer still at work, or one that rewrote it in place), or when the
+// buffers could not be had, and `counts` are then not to be used.
 read_result load_dump(std::string_view spool_dir, service_counts &counts);
+
+// How much of a dump read_dump_head reads: 1 MiB, thousands of lines of any
+// listing, so that a look at a dump of any size costs one small read.
+constexpr std::size_t dump_head_size = std::size_t{1} << 20;
+
+// Puts the first dump_head_size bytes of dump_path(spool_dir) in `head`:
+// all of a smaller dump, fewer when a read fails midway, and of a dump that
+// holds more, only up to the last CR or LF among them (when there is one).
+// False, with `head` empty, when the dump cannot be opened or no byte of a
+// dump that is not empty arrived.
+bool read_dump_head(std::string_view spool_dir, std::string &head);
 
 // Where the bytes come from: `read` behaves as read_next (file.h), called
 // with `source`, on the reading thread alone once that has started.

@@ -21,6 +21,7 @@
 #include "common/run_state.h"
 #include "common/text.h"
 #include "counting/dump.h"
+#include "counting/listing_look.h"
 #include "delivery/report.h"
 #include "delivery/update.h"
 #include "front/service_list.h"
@@ -96,6 +97,38 @@ void warn_about_list(std::string_view list, const service_selection &selected)
         tell("warning: the service list " + shown(list) + " selects no service: no count is delivered");
 }
 
+// A dump in which nothing counted is often one the scan can never count.
+// Looked at only then, so that a run that counted pays nothing for it; an
+// English listing is quiet, whatever it holds.
+void warn_about_listing(std::string_view spool_dir)
+{
+    std::string head;
+    if (!read_dump_head(spool_dir, head))
+        return;
+    const listing_look look = look_of_listing(head);
+    std::string what;
+    switch (look.kind) {
+    case listing_kind::english:
+        return;
+    case listing_kind::ss:
+        what = "is a listing of ss, whose lines the count cannot read";
+        break;
+    case listing_kind::other_language:
+        what = "gives the connections' states in another language (\"" + shown(look.word) +
+               "\"), and only ESTABLISHED counts";
+        break;
+    case listing_kind::two_bytes:
+        what = "is stored with two bytes per character (UTF-16, as PowerShell 5's > writes), "
+               "which the count cannot read";
+        break;
+    case listing_kind::no_connections:
+        what = "holds no connection line and no English netstat header";
+        break;
+    }
+    tell("warning: " + shown(dump_path(spool_dir)) + " " + what +
+         ": save netstat's listing in English, as estacount-kit collect does");
+}
+
 }  // namespace
 
 int run_command_line(int argc, char **argv)
@@ -160,11 +193,14 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
     case read_result::short_read:
-        // A dump cut short would deliver counts too low: no report, and on
-        // standard output no word, as ever.
+        // A dump cut short, or changed while it was read, would deliver
+        // counts of no one listing: no report, and on standard output no
+        // word, as ever.
         tell_about(dump_path(run.spool_dir), "could not be read whole");
         return -1;
     }
+    if (run.counts == service_counts{})
+        warn_about_listing(run.spool_dir);
 
     for (int i = 0; i < service_count; ++i)
         if (run.selected[i])

@@ -18,7 +18,8 @@ namespace {
 // judged before it is opened and only a regular file is opened. The open
 // must then give that same file: the name may have been swapped in between.
 // O_NONBLOCK still keeps such a swap from hanging the run on the open.
-int open_regular_file(const char *path, std::uint64_t &size)
+// `opened` receives what fstat found of the opened file.
+int open_regular_file(const char *path, struct stat &opened)
 {
     struct stat named;
     if (stat(path, &named) != 0 || !S_ISREG(named.st_mode))
@@ -26,14 +27,19 @@ int open_regular_file(const char *path, std::uint64_t &size)
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat opened;
     if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev ||
         opened.st_ino != named.st_ino || opened.st_size < 0) {
         close(fd);
         return -1;
     }
-    size = static_cast<std::uint64_t>(opened.st_size);
     return fd;
+}
+
+// In nanoseconds: a writer that rewrites the file within the second it was
+// opened still changes it.
+std::int64_t modified_of(const struct stat &status)
+{
+    return static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
 }
 
 constexpr std::size_t huge_page = std::size_t{2} << 20;
@@ -47,9 +53,14 @@ std::size_t mapped_length(std::size_t size)
 
 bool open_for_reading(const char *path, open_file &file)
 {
-    const int fd = open_regular_file(path, file.size);
+    struct stat opened;
+    const int fd = open_regular_file(path, opened);
     file.handle = fd;
-    return fd >= 0;
+    if (fd < 0)
+        return false;
+    file.size = static_cast<std::uint64_t>(opened.st_size);
+    file.modified = modified_of(opened);
+    return true;
 }
 
 // Linux hands over a regular file in one read; the loop is for signals and
@@ -66,6 +77,13 @@ std::size_t read_next(open_file &file, char *into, std::size_t want)
         got += static_cast<std::size_t>(n);
     }
     return got;
+}
+
+bool file_unchanged(const open_file &file)
+{
+    struct stat now;
+    return fstat(static_cast<int>(file.handle), &now) == 0 &&
+           static_cast<std::uint64_t>(now.st_size) == file.size && modified_of(now) == file.modified;
 }
 
 void close_file(open_file &file)
@@ -121,8 +139,8 @@ unsigned usable_processors()
 
 bool regular_file_opens(const char *path)
 {
-    std::uint64_t size = 0;
-    const int fd = open_regular_file(path, size);
+    struct stat opened;
+    const int fd = open_regular_file(path, opened);
     if (fd < 0)
         return false;
     close(fd);

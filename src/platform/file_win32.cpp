@@ -12,7 +12,8 @@ namespace {
 
 // No sharing: while the job that writes the dump still holds it, the open
 // fails and the run reports the dump as not found rather than counting half
-// a listing; and nobody can change the file while it is read.
+// a listing; and no other program can change the file while it is read
+// (file_unchanged says who still can).
 //
 // Without FILE_FLAG_BACKUP_SEMANTICS, CreateFileA refuses to open a folder
 // (access denied), so a folder is not found without a test of our own. A
@@ -43,6 +44,19 @@ HANDLE handle_of(const open_file &file)
     return reinterpret_cast<HANDLE>(file.handle);
 }
 
+// The size, and the last write time in the system's 100 ns units, of an
+// open file.
+bool size_and_time(HANDLE handle, std::uint64_t &size, std::int64_t &modified)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                         info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 }  // namespace
 
 bool open_for_reading(const char *path, open_file &file)
@@ -50,17 +64,22 @@ bool open_for_reading(const char *path, open_file &file)
     const HANDLE handle = open_regular_file(path);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    // INVALID_FILE_SIZE is also the low half of some valid sizes; only the
-    // error code tells them apart.
-    DWORD high = 0;
-    const DWORD low = GetFileSize(handle, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    if (!size_and_time(handle, file.size, file.modified)) {
         CloseHandle(handle);
         return false;
     }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
-    file.size = (static_cast<std::uint64_t>(high) << 32) | low;
     return true;
+}
+
+// The open shares nothing, so no other handle can write the file; a writer
+// outside those rules (another system's on a network share, a Linux
+// process under wine) still can.
+bool file_unchanged(const open_file &file)
+{
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    return size_and_time(handle_of(file), size, modified) && size == file.size && modified == file.modified;
 }
 
 std::size_t read_next(open_file &file, char *into, std::size_t want)

@@ -21,6 +21,10 @@ absent="${why}No such file or directory"
 odd='not a regular file'
 w='estacount: warning:'
 none='selects no service: no count is delivered'
+# When nothing counted, what the listing looks like and what to do.
+zero='POP3: 0|SMTP: 0|HTTP: 0|FTP: 0'
+save=": save netstat's listing in English, as estacount-kit collect does"
+utf16="is stored with two bytes per character (UTF-16, as PowerShell 5's > writes), which the count cannot read$save"
 
 check "no argument"            0   "$usage[SMTP.POP3.HTTP.FTP]$services$usage_end"
 # Keywords alone, and before the word count: "V a b c" prints the version.
@@ -123,6 +127,38 @@ if [ -n "$wine" ]; then
     expect "its server saw the open" grep -q connected pipe.out
 fi
 
+# A dump that changes while it is read is no one listing: refused as one
+# read short. The change comes once a process is seen holding the dump open
+# (in /proc), well within the half second that reading its hole of 1 GiB
+# takes; a run that still ends first is run again, three times at most.
+# changed_while_read NAME COMMAND: COMMAND changes changing/netstatdump.log.
+changed_while_read() {
+    local try status watcher
+    for try in 1 2 3; do
+        rm -rf changing && mkdir changing && truncate -s 1G changing/netstatdump.log
+        printf '\r\n  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n' >>changing/netstatdump.log
+        touch -m -d 2001-01-01 changing/netstatdump.log
+        for ((i = 0; i < 500; i++)); do
+            find /proc/[0-9]*/fd -lname "*/${scratch##*/}/changing/netstatdump.log" 2>/dev/null | grep -q . && { eval "$2"; break; }
+            sleep 0.01
+        done &
+        watcher=$!
+        run_program db.rrd changing '[POP3]' video >"$scratch/.out" 2>"$scratch/.err"
+        status=$?
+        kill $watcher 2>/dev/null
+        wait $watcher
+        [ "$status" = 255 ] && break
+    done
+    [ -n "$wine" ] && perl -0777 -pi -e 's/\r\n/\n/g' "$scratch/.err"
+    expect "$1: status $status after $try runs" eval '[ "$status" = 255 ] && [ ! -s "$scratch/.out" ] &&
+        err_matches "estacount: changing${sep}netstatdump.log: could not be read whole"'
+}
+# Grown with its time put back (as a clock of whole seconds would leave it);
+# rewritten in place, its size kept.
+changed_while_read "grown while read" 'printf x >>changing/netstatdump.log; touch -m -d 2001-01-01 changing/netstatdump.log'
+changed_while_read "rewritten while read" 'printf x | dd of=changing/netstatdump.log bs=1 conv=notrunc status=none'
+rm -rf changing
+
 # Every kind of line end, and a last line without one.
 for ends in '\r\n \r\n' '\r \r' '\n \n' '\r\n '; do
     printf "  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED${ends% *}  TCP    10.0.0.5:80     10.0.0.9:50003    ESTABLISHED${ends#* }" | dump ends
@@ -132,10 +168,54 @@ dump empty ''
 dump linux $'Proto Recv-Q Send-Q Local Address           Foreign Address         State      \ntcp        0      0 0.0.0.0:25              0.0.0.0:*               LISTEN     \ntcp        0      0 192.168.1.4:25          192.168.1.9:41234       ESTABLISHED\ntcp        0      0 192.168.1.4:52000       192.168.1.9:80          ESTABLISHED\n'
 dump ipv6 $'  TCP    [2001:db8::10]:80      [2001:db8::20]:50123   ESTABLISHED\r\n  TCP    10.0.0.5:110    10.0.0.9:50000    ESTABLISHED\r\n  TCP    [fe80::1c2d:3e4f:5a6b:7c8d%12]:139  [::]:0  LISTENING\r\n  TCP    [2001:db8:0:1::5]:25   [2606:4700:4700::1111]:443  ESTABLISHED\r\n  TCP    10.0.0.5:21     10.0.0.9:50003    ESTABLISHED\r\n'
 cp -r "$examples/spool" example
-check_report "empty dump"      'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd empty "$all" video
+err="$w empty${sep}netstatdump.log holds no connection line and no English netstat header$save" check_report "empty dump" "$zero" db.rrd empty "$all" video
 check_report "Linux netstat"   'SMTP: 1|HTTP: 0' db.rrd linux '[SMTP.HTTP]' video
 check_report "IPv6 in brackets" 'POP3: 1|SMTP: 1|HTTP: 1|FTP: 1' db.rrd ipv6 "$all" video
 check_report "bundled example" 'POP3: 3|SMTP: 2|HTTP: 5|FTP: 1' db.rrd example "$all" video
+
+# Listings in which nothing can count get one line on stderr; stdout is the
+# zero report all the same. German net-tools translates ESTABLISHED alone,
+# and not its header; German Windows writes its code page (0x99 is O umlaut).
+dump de_linux $'Aktive Internetverbindungen (Server und stehende Verbindungen)\nProto Recv-Q Send-Q Local Address           Foreign Address         State      \ntcp        0      0 0.0.0.0:25              0.0.0.0:*               LISTEN     \ntcp        0      0 10.0.0.5:25             10.0.0.9:41234          VERBUNDEN  \ntcp        0      0 10.0.0.5:50100          10.0.0.9:443            TIME_WAIT  \n'
+dump de_windows $'\r\nAktive Verbindungen\r\n\r\n  Proto  Lokale Adresse         Remoteadresse          Status\r\n  TCP    0.0.0.0:80             0.0.0.0:0              ABH\x99REN\r\n  TCP    10.0.0.5:80            10.0.0.9:50000         HERGESTELLT\r\n  UDP    0.0.0.0:123            *:*                    \r\n'
+dump ss $'State  Recv-Q Send-Q Local Address:Port  Peer Address:Port Process\nLISTEN 0      128          0.0.0.0:25         0.0.0.0:*\nESTAB  0      0           10.0.0.5:25        10.0.0.9:41234\n'
+{ printf '\xFF\xFE'; iconv -f ASCII -t UTF-16LE example/netstatdump.log; } | dump bom
+# English ones where no service is busy stay quiet: the example with other
+# ports, and the header of an idle host alone.
+sed -E 's/:(21|25|80|110) /:8\1 /g' example/netstatdump.log | dump idle_services
+dump idle_host $'Active Internet connections (w/o servers)\nProto Recv-Q Send-Q Local Address           Foreign Address         State      \n'
+states="gives the connections' states in another language"
+err="$w de_linux${sep}netstatdump.log $states (\"VERBUNDEN\"), and only ESTABLISHED counts$save" check_report "German net-tools" "$zero" db.rrd de_linux "$all" video
+err="$w de_windows${sep}netstatdump.log $states (\"ABH\\x99REN\"), and only ESTABLISHED counts$save" check_report "German Windows" "$zero" db.rrd de_windows "$all" video
+err="$w ss${sep}netstatdump.log is a listing of ss, whose lines the count cannot read$save" check_report "ss -tan" "$zero" db.rrd ss "$all" video
+err="$w bom${sep}netstatdump.log $utf16" check_report "UTF-16 with its mark" 'SMTP: 0' db.rrd bom '[SMTP]' video
+check_report "English, no service busy" "$zero" db.rrd idle_services "$all" video
+check_report "English header alone" 'HTTP: 0' db.rrd idle_host '[HTTP]' video
+# Past 1 MiB, only the head is looked at, up to its last line end: the
+# first line sets where 1 MiB falls, inside an ESTABLISHED (after ESTABLI).
+line=$'  TCP    10.0.0.5:8080   10.0.0.9:50000   ESTABLISHED\r\n'
+pad=$(( (1048576 - (${#line} - 6)) % ${#line} + ${#line} ))
+{ printf '%*s\r\n' $((pad - 2)) ''; yes "${line%$'\n'}" | head -n 20000; } | dump past_head
+check_report "English, cut at 1 MiB" 'HTTP: 0' db.rrd past_head '[HTTP]' video
+# How stderr shows a word's bytes: C0 and C1 controls as \xHH, in UTF-8
+# too, and any other character as it is, in UTF-8 or a code page. (%b
+# turns \xHH into the byte and \\xHH into the text \xHH.)
+while read -r name raw want; do
+    dump shown "  TCP    10.0.0.5:80     10.0.0.9:50000    $(printf %b "$raw")"$'\r\n'
+    err="$w shown${sep}netstatdump.log $states (\"$(printf %b "$want")\"), and only ESTABLISHED counts$save" check_report "$name shown" 'HTTP: 0' db.rrd shown '[HTTP]' video
+done <<'EOF'
+escape     X\x1B[31mY           X\\x1B[31mY
+CSI        X\x9B31mY            X\\x9B31mY
+U+009B     X\xC2\x9B31mY        X\\xC2\\x9B31mY
+U+0085     X\xC2\x85Y           X\\xC2\\x85Y
+U+00A0     X\xC2\xA0Y           X\xC2\xA0Y
+U+201B     X\xE2\x80\x9BY       X\xE2\x80\x9BY
+U+1F600    X\xF0\x9F\x98\x80Y   X\xF0\x9F\x98\x80Y
+Latin-1    H\xD6RT              H\xD6RT
+overlong   X\xE0\x80\x9BY       X\xE0\\x80\\x9BY
+surrogate  X\xED\xA0\x80Y       X\xED\xA0\\x80Y
+cut        X\xE2\x80            X\xE2\\x80
+EOF
 
 # 100,000 lines of 50 bytes: the 5,000,000 bytes of one read, then a line more.
 big=$'  TCP  10.0.0.5:110   10.0.0.9:50000 ESTABLISHED\r'
@@ -164,6 +244,6 @@ iconv -f ASCII -t UTF-16LE example/netstatdump.log | dump wide
 check_report "NUL bytes"       'HTTP: 1|FTP: 1' db.rrd nul '[HTTP.FTP]' video
 check_report "a 100 MB line"   'HTTP: 1' db.rrd longline '[HTTP]' video
 check_report "a word of 12 MB" 'HTTP: 1|FTP: 1' db.rrd longword '[HTTP.FTP]' video
-check_report "two bytes per character" 'POP3: 0|SMTP: 0|HTTP: 0|FTP: 0' db.rrd wide "$all" video
+err="$w wide${sep}netstatdump.log $utf16" check_report "two bytes per character" "$zero" db.rrd wide "$all" video
 
 finish
