@@ -8,6 +8,7 @@
 
 #include "common/run_state.h"
 #include "counting/dump.h"
+#include "counting/listing_look.h"
 #include "counting/scan.h"
 #include "delivery/update.h"
 #include "front/service_list.h"
@@ -200,6 +201,14 @@ std::time_t next_second(const std::string &stamp)
     const std::time_t last = std::strtoll(text, nullptr, 10);
     const std::time_t now = std::time(nullptr);
     return last >= now && last - now < 2 ? last + 1 : now;
+}
+
+// Zeros from a listing the scan cannot read (netstat in another language,
+// ss, UTF-16) are no counts.
+bool english_listing(const std::string &spool)
+{
+    std::string head;
+    return read_dump_head(spool, head) && look_of_listing(head).kind == listing_kind::english;
 }
 
 bool database_there(const std::string &db, const std::string &list, std::string &failure)
@@ -406,6 +415,9 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
         failure = "the listing " + path + " is dated " + std::to_string(-age) + " s ahead of this clock";
     else if (load_dump(spool, counts) != read_result::done)
         failure = "the listing " + path + " could not be read whole";
+    else if (counts == service_counts{} && !english_listing(spool))
+        failure = "the listing " + path + " counts nothing and is no netstat listing in English, so its zeros "
+                  "would be no counts: save it with estacount-kit collect, or use --save";
     if (!failure.empty()) {
         failure += kept;
         return false;

@@ -130,6 +130,8 @@ expect "PNGs others read, the victim untouched" eval 'is_png www/graphs/two.png 
 mkdir metrics && echo old >metrics/estacount.prom && mkdir -p spool/old && cp "$examples/spool/netstatdump.log" spool/old/
 touch -d '601 seconds ago' spool/old/netstatdump.log
 ends "stale listing"        2 "is 60[0-9] s old, more than 600 s: metrics/estacount.prom was left as it was" estacount-kit textfile spool/old metrics/estacount.prom
+mkdir spool/german && printf 'Proto Recv-Q Send-Q Local Address           Foreign Address         State\ntcp        0      0 10.0.0.5:25             10.0.0.9:50001          VERBUNDEN\n' >spool/german/netstatdump.log
+ends "a German listing's zeros" 2 "spool/german/netstatdump.log counts nothing and is no netstat listing in English" estacount-kit textfile spool/german metrics/estacount.prom
 mkdir spool/link && ln -s ../old/netstatdump.log spool/link/
 ends "listing that is a link" 2 "the listing spool/link/netstatdump.log is a link" estacount-kit textfile spool/link metrics/estacount.prom
 touch -d '2 minutes' spool/old/netstatdump.log
