@@ -1,0 +1,78 @@
+// The byte masks of the scan's block walk: which of a run of bytes are a
+// given byte, one bit each, from the vector instructions of the machine.
+// Each instruction set has one section below; where none applies,
+// ESTACOUNT_BYTE_MASKS is 0, nothing else is defined, and the scan runs its
+// plain walk alone: masks built byte by byte cost more than they save.
+//
+// Every section defines the same three functions. They read every byte they
+// are given the address of and no other, and never fail; bit i of a mask
+// stands for the byte at offset i.
+//
+//   std::uint32_t byte_mask_16(const char *at, char byte)
+//       the 16 bytes from `at` that are `byte` (bits 16 to 31 clear);
+//   std::uint64_t byte_mask_64(const char *at, char byte)
+//       the same for the 64 bytes from `at`;
+//   block_masks masks_of(const char *at, int parts)
+//       for the 16 * `parts` bytes from `at` (parts 1 to 4): the colons, and
+//       the bounds (a colon, space, CR or LF), higher bits clear.
+#pragma once
+
+#include <cstdint>
+
+// The bytes of a block that matter to a word walked colon by colon: bit i of
+// `colons` is set when block[i] is a colon, and of `bounds` when it is a
+// colon or ends a word; the first bound after a colon tells whether it was
+// its word's last.
+struct block_masks {
+    std::uint64_t colons;
+    std::uint64_t bounds;
+};
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// SSE2: every x86-64 machine, and 32-bit x86 built with -msse2.
+#include <emmintrin.h>
+#define ESTACOUNT_BYTE_MASKS 1
+
+inline std::uint32_t byte_mask_16(const char *at, char byte)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    return static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte))));
+}
+
+inline std::uint64_t byte_mask_64(const char *at, char byte)
+{
+    const __m128i wanted = _mm_set1_epi8(byte);
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * i));
+        const int bits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted));
+        mask |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(bits)) << (16 * i);
+    }
+    return mask;
+}
+
+inline block_masks masks_of(const char *at, int parts)
+{
+    const __m128i colon = _mm_set1_epi8(':');
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    block_masks masks{0, 0};
+    for (int i = 0; i < parts; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * i));
+        const __m128i colons = _mm_cmpeq_epi8(bytes, colon);
+        const __m128i bounds = _mm_or_si128(_mm_or_si128(colons, _mm_cmpeq_epi8(bytes, space)),
+                                            _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+        const unsigned shift = 16u * static_cast<unsigned>(i);
+        masks.colons |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(colons))) << shift;
+        masks.bounds |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(bounds))) << shift;
+    }
+    return masks;
+}
+
+// NEON (arm64) goes here, as `#elif defined(__ARM_NEON)`, with the same three
+// functions; it has no movemask, so each 16-byte compare is narrowed to a
+// mask in its own way.
+#else
+#define ESTACOUNT_BYTE_MASKS 0
+#endif
