@@ -68,5 +68,6 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
 void finish_scan(const scan_state &state, service_counts &counts);
 
 // scan_window without its block-at-a-time path, one step per byte or run of
-// bytes: the plain walk the fast one must always agree with.
+// bytes: the plain walk the fast one must always agree with. Where the
+// machine has no vector masks (byte_masks.h), scan_window is this walk.
 void scan_window_plain(scan_state &state, std::string_view window, service_counts &counts);
