@@ -69,12 +69,10 @@ std::string_view state_word(std::string_view line)
     return state;
 }
 
-bool first_word_is(std::string_view line, std::string_view word)
+std::string_view first_word(std::string_view line)
 {
-    const std::size_t start = line.find_first_not_of(" \t");
-    return start != std::string_view::npos && line.substr(start).starts_with(word) &&
-           (line.size() == start + word.size() || line[start + word.size()] == ' ' ||
-            line[start + word.size()] == '\t');
+    const std::size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+    return line.substr(start, line.find_first_of(" \t", start) - start);
 }
 
 }  // namespace
@@ -88,7 +86,7 @@ listing_look look_of_listing(std::string_view head)
         const std::size_t end = std::min(head.find_first_of("\r\n", at), head.size());
         const std::string_view line = head.substr(at, end - at);
         at = end + 1;
-        ss = first_word_is(line, "ESTAB");
+        ss = first_word(line) == "ESTAB";
         const std::string_view state = state_word(line);
         if (state.empty())
             continue;

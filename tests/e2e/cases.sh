@@ -48,7 +48,7 @@ err="$w \"Pop3\" in the service list is no service: write each name all in capit
 err="$w \"SMTP,POP3\" in the service list is no service: separate the names with dots, as in [POP3.SMTP]"$'\n'"$w the service list [SMTP,POP3] $none" check_report "commas" '' db.rrd spool '[SMTP,POP3]' video
 err="$w \"Pear\" in the service list is no service (nor is 1 more of its names): the services are POP3, SMTP, HTTP and FTP" check_report "unknown names" 'POP3: 1' db.rrd spool '[Pear.pop3.Ftp]' video
 err="$w the mode \"FILLRRD\" is neither video nor fillrrd: the run counts as video" check_report "FILLRRD is video" 'HTTP: 1' db.rrd spool '[HTTP]' FILLRRD more words
-err="$w the mode \"vi\\x0Ade\\x09\" is neither video nor fillrrd: the run counts as video" check_report "control characters shown" 'HTTP: 1' db.rrd spool '[HTTP]' $'vi\nde\t'
+err="$w the mode \"vi\\x0Ade\\x09 o\" is neither video nor fillrrd: the run counts as video" check_report "control characters shown" 'HTTP: 1' db.rrd spool '[HTTP]' $'vi\nde\t o'
 
 # fillrrd checks the database first, and shows its path whole.
 long=$(printf 'd%.0s' {1..300}).rrd
@@ -204,17 +204,25 @@ while read -r name raw want; do
     dump shown "  TCP    10.0.0.5:80     10.0.0.9:50000    $(printf %b "$raw")"$'\r\n'
     err="$w shown${sep}netstatdump.log $states (\"$(printf %b "$want")\"), and only ESTABLISHED counts$save" check_report "$name shown" 'HTTP: 0' db.rrd shown '[HTTP]' video
 done <<'EOF'
-escape     X\x1B[31mY           X\\x1B[31mY
-CSI        X\x9B31mY            X\\x9B31mY
-U+009B     X\xC2\x9B31mY        X\\xC2\\x9B31mY
-U+0085     X\xC2\x85Y           X\\xC2\\x85Y
-U+00A0     X\xC2\xA0Y           X\xC2\xA0Y
-U+201B     X\xE2\x80\x9BY       X\xE2\x80\x9BY
-U+1F600    X\xF0\x9F\x98\x80Y   X\xF0\x9F\x98\x80Y
-Latin-1    H\xD6RT              H\xD6RT
-overlong   X\xE0\x80\x9BY       X\xE0\\x80\\x9BY
-surrogate  X\xED\xA0\x80Y       X\xED\xA0\\x80Y
-cut        X\xE2\x80            X\xE2\\x80
+escape     X\x1B[31mY                          X\\x1B[31mY
+CSI        X\x9B31mY                           X\\x9B31mY
+C1_ends    X\x80\x9FY                          X\\x80\\x9FY
+U+009B     X\xC2\x9B31mY                       X\\xC2\\x9B31mY
+U+009F     X\xC2\x9FY                          X\\xC2\\x9FY
+U+00A0     X\xC2\xA0Y                          X\xC2\xA0Y
+U+07C0     X\xDF\x80Y                          X\xDF\x80Y
+U+201B_end X\xE2\x80\x9B                       X\xE2\x80\x9B
+U+203F     X\xE2\x80\xBFY                      X\xE2\x80\xBFY
+U+0905     X\xE0\xA4\x85Y                      X\xE0\xA4\x85Y
+U+FFDA     X\xEF\xBF\x9AY                      X\xEF\xBF\x9AY
+U+10F000   X\xF4\x8F\x80\x80Y                  X\xF4\x8F\x80\x80Y
+U+1F600    X\xF0\x9F\x98\x80Y                  X\xF0\x9F\x98\x80Y
+Latin-1    H\xD6RT                             H\xD6RT
+overlong   X\xE0\x80\x9B\xF0\x8F\x80\x80Y      X\xE0\\x80\\x9B\xF0\\x8F\\x80\\x80Y
+bad_third  X\xE2\x80AY                         X\xE2\\x80AY
+surrogate  X\xED\xA0\x80Y                      X\xED\xA0\\x80Y
+past_max   X\xF4\x90\x80\x80\xF5\x80\x80\x80Y  X\xF4\\x90\\x80\\x80\xF5\\x80\\x80\\x80Y
+cut        X\xE2\x80                           X\xE2\\x80
 EOF
 
 # 100,000 lines of 50 bytes: the 5,000,000 bytes of one read, then a line more.
