@@ -89,17 +89,17 @@ bool regular_file_opens(const char *path)
     return fake.database_exists;
 }
 
-// The interpreter acts on the command when the world refuses it.
+// The interpreter acts on any text when the world refuses the launch.
 bool interpreter_would_act_on(std::string_view)
 {
     return fake.launch == launch_result::refused;
 }
 
-// Records the command and answers as the world says; nothing runs.
-launch_result start_hidden_command(const std::string &command, std::string &failure)
+// Records the words and answers as the world says; nothing runs.
+launch_result start_hidden_program(const std::vector<std::string> &words, std::string &failure)
 {
     ++fake.seen.launches;
-    fake.seen.command = command;
+    fake.seen.words = words;
     if (fake.launch == launch_result::not_started)
         failure = "rrdtool: not started";
     return fake.launch;

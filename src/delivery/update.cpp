@@ -32,12 +32,12 @@ std::string sample_text(const run_state &run)
     return sample;
 }
 
-std::string build_update_command(const run_state &run)
+std::vector<std::string> update_words(const run_state &run)
 {
-    return "/C rrdtool update " + std::string(run.rrd_path) + " " + sample_text(run);
+    return {"rrdtool", "update", std::string(run.rrd_path), sample_text(run)};
 }
 
-launch_result launch_update(const std::string &update_command, std::string &failure)
+launch_result launch_update(const std::vector<std::string> &words, std::string &failure)
 {
-    return start_hidden_command(update_command, failure);
+    return start_hidden_program(words, failure);
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/run_state.h"
 #include "common/text.h"
@@ -214,10 +215,11 @@ int run_command_line(int argc, char **argv)
     // A sample with no value could only make rrdtool fail.
     if (run.selected == service_selection{})
         return 1;
-    const std::string command = build_update_command(run);
+    const std::vector<std::string> words = update_words(run);
     // Where a command interpreter reads the path, its refusal comes first, so
     // that a path it would act on keeps that message whatever else it holds.
-    if (interpreter_would_act_on(command))
+    // Of the update's words only the path can hold what it acts on.
+    if (interpreter_would_act_on(run.rrd_path))
         return refuse_for_interpreter(argv[1]);
     switch (database_path_problem_of(run.rrd_path)) {
     case database_path_problem::none:
@@ -237,7 +239,7 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
     std::string failure;
-    switch (launch_update(command, failure)) {
+    switch (launch_update(words, failure)) {
     case launch_result::started:
         return 1;
     case launch_result::not_started:
