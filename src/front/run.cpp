@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/run_state.h"
 #include "common/text.h"
@@ -55,13 +54,33 @@ void tell_about(std::string_view path, std::string_view why)
     tell(shown(path) + ": " + std::string(why));
 }
 
-int refuse_for_interpreter(const char *rrd_path)
+// The database-path faults the program refuses, in the order it asks: the
+// interpreter's first, so that a path it would act on keeps that message
+// whatever else it holds. The program takes an empty, bracketed or keyword
+// path as any other and lets the database check judge it.
+struct path_refusal {
+    path_fault fault;
+    const char *why;      // standard error, after the path
+    const char *refused;  // standard output, after "... [PATH] to "
+};
+constexpr path_refusal path_refusals[] = {
+    {path_fault::interpreter,
+     "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) or a control character",
+     "the command interpreter: it holds one of \" % ! ^ & | < > ( ) or a control character"},
+    {path_fault::space, "rrdtool would take a path with a space as several words", "rrdtool: it holds a space"},
+    {path_fault::leading_dash, "rrdtool would take a path that begins with - as an option",
+     "rrdtool: it begins with -"},
+    {path_fault::control_character, "a control character in the path could break rrdtool's command",
+     "rrdtool: it holds a control character"},
+};
+// A launch that cmd.exe would act on is refused with the first row's texts.
+static_assert(path_refusals[0].fault == path_fault::interpreter);
+
+int refuse_path(std::string_view rrd_path, const path_refusal &refusal)
 {
-    tell_about(rrd_path, "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) "
-                         "or a control character");
-    std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
-                "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
-                rrd_path);
+    tell_about(rrd_path, refusal.why);
+    std::printf("\nimpossible to pass the rrd at [%.*s] to %s\n", static_cast<int>(rrd_path.size()),
+                rrd_path.data(), refusal.refused);
     return -1;
 }
 
@@ -215,31 +234,12 @@ int run_command_line(int argc, char **argv)
     // A sample with no value could only make rrdtool fail.
     if (run.selected == service_selection{})
         return 1;
-    const std::vector<std::string> words = update_words(run);
-    // Where a command interpreter reads the path, its refusal comes first, so
-    // that a path it would act on keeps that message whatever else it holds.
-    // Of the update's words only the path can hold what it acts on.
-    if (interpreter_would_act_on(run.rrd_path))
-        return refuse_for_interpreter(argv[1]);
-    switch (database_path_problem_of(run.rrd_path)) {
-    case database_path_problem::none:
-        break;
-    case database_path_problem::space:
-        tell_about(argv[1], "rrdtool would take a path with a space as several words");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
-        return -1;
-    case database_path_problem::leading_dash:
-        tell_about(argv[1], "rrdtool would take a path that begins with - as an option");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
-        return -1;
-    case database_path_problem::control_character:
-        tell_about(argv[1], "a control character in the path could break rrdtool's command");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a control character\n",
-                    argv[1]);
-        return -1;
-    }
+    const path_faults faults = database_path_faults(run.rrd_path);
+    for (const path_refusal &refusal : path_refusals)
+        if (has_fault(faults, refusal.fault))
+            return refuse_path(run.rrd_path, refusal);
     std::string failure;
-    switch (launch_update(words, failure)) {
+    switch (launch_update(update_words(run), failure)) {
     case launch_result::started:
         return 1;
     case launch_result::not_started:
@@ -247,7 +247,7 @@ int run_command_line(int argc, char **argv)
         std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
         return -1;
     case launch_result::refused:
-        return refuse_for_interpreter(argv[1]);
+        return refuse_path(run.rrd_path, path_refusals[0]);
     }
     return 1;
 }
