@@ -3,9 +3,9 @@
 #include "front/service_list.h"
 #include "platform/file.h"
 
-bool check_database(const char *rrd_path)
+bool check_database(std::string_view rrd_path)
 {
-    return regular_file_opens(rrd_path);
+    return regular_file_opens(std::string(rrd_path).c_str());
 }
 
 path_faults database_path_faults(std::string_view rrd_path)

@@ -11,7 +11,7 @@
 
 // True when the database is a regular file that opens for reading. Its
 // contents are not looked at; rrdtool judges them.
-bool check_database(const char *rrd_path);
+bool check_database(std::string_view rrd_path);
 
 // The database-path rules, written once for estacount and estacount-kit;
 // each refuses some of these faults, in an order of its own.

@@ -176,6 +176,10 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
 
+    // The words are read here once; from now on the run state stands for them.
+    run.rrd_path = first;
+    run.spool_dir = argv[2];
+    run.service_list = argv[3];
     // Any word but "fillrrd" means video, so a misspelt mode only prints.
     const std::string_view mode = argv[4];
     if (mode == "fillrrd")
@@ -185,17 +189,13 @@ int run_command_line(int argc, char **argv)
 
     // The database is checked before the list, so a missing database wins
     // over a malformed list; a video run never looks at it.
-    if (run.mode == run_mode::fillrrd) {
-        run.rrd_path = argv[1];
-        if (!check_database(argv[1])) {
-            tell_about(argv[1], unreadable_file_reason(argv[1]));
-            std::printf("\nimpossible to find the rrd choosen at [%s]\n", argv[1]);
-            return -1;
-        }
+    if (run.mode == run_mode::fillrrd && !check_database(run.rrd_path)) {
+        tell_about(run.rrd_path, unreadable_file_reason(std::string(run.rrd_path).c_str()));
+        std::printf("\nimpossible to find the rrd choosen at [%.*s]\n", static_cast<int>(run.rrd_path.size()),
+                    run.rrd_path.data());
+        return -1;
     }
 
-    run.spool_dir = argv[2];
-    run.service_list = argv[3];
     if (!service_list_is_bracketed(run.service_list)) {
         std::fputs("\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax", stdout);
         return -1;
@@ -244,7 +244,8 @@ int run_command_line(int argc, char **argv)
         return 1;
     case launch_result::not_started:
         tell(shown(failure));
-        std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
+        std::printf("\nimpossible to start rrdtool to update the rrd at [%.*s]\n",
+                    static_cast<int>(run.rrd_path.size()), run.rrd_path.data());
         return -1;
     case launch_result::refused:
         return refuse_path(run.rrd_path, path_refusals[0]);
