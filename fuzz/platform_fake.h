@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "counting/dump.h"
 #include "platform/file.h"
 #include "platform/process.h"
 

@@ -3,9 +3,9 @@
 #include "front/service_list.h"
 #include "platform/file.h"
 
-bool check_database(std::string_view rrd_path)
+bool check_database(std::string_view rrd_path, std::string &why)
 {
-    return regular_file_opens(std::string(rrd_path).c_str());
+    return regular_file_opens(std::string(rrd_path).c_str(), &why);
 }
 
 path_faults database_path_faults(std::string_view rrd_path)

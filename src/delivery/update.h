@@ -10,8 +10,9 @@
 #include "platform/process.h"
 
 // True when the database is a regular file that opens for reading. Its
-// contents are not looked at; rrdtool judges them.
-bool check_database(std::string_view rrd_path);
+// contents are not looked at; rrdtool judges them. On false, `why` receives
+// the reason (see open_for_reading).
+bool check_database(std::string_view rrd_path, std::string &why);
 
 // The database-path rules, written once for estacount and estacount-kit;
 // each refuses some of these faults, in an order of its own.

@@ -27,7 +27,6 @@
 #include "front/service_list.h"
 #include "front/usage.h"
 #include "platform/console.h"
-#include "platform/file.h"
 
 namespace {
 
@@ -189,8 +188,9 @@ int run_command_line(int argc, char **argv)
 
     // The database is checked before the list, so a missing database wins
     // over a malformed list; a video run never looks at it.
-    if (run.mode == run_mode::fillrrd && !check_database(run.rrd_path)) {
-        tell_about(run.rrd_path, unreadable_file_reason(std::string(run.rrd_path).c_str()));
+    std::string why;
+    if (run.mode == run_mode::fillrrd && !check_database(run.rrd_path, why)) {
+        tell_about(run.rrd_path, why);
         std::printf("\nimpossible to find the rrd choosen at [%.*s]\n", static_cast<int>(run.rrd_path.size()),
                     run.rrd_path.data());
         return -1;
@@ -203,20 +203,19 @@ int run_command_line(int argc, char **argv)
     run.selected = parse_service_list(run.service_list);
     warn_about_list(run.service_list, run.selected);
 
-    switch (load_dump(run.spool_dir, run.counts)) {
+    const dump_read read = load_dump(run.spool_dir, run.counts);
+    switch (read.result) {
     case read_result::done:
         break;
-    case read_result::not_opened: {
-        const std::string path = dump_path(run.spool_dir);
-        tell_about(path, unreadable_file_reason(path.c_str()));
+    case read_result::not_opened:
+        tell_about(dump_path(run.spool_dir), read.why);
         std::fputs("\nCan't find netstat output file", stdout);
         return -1;
-    }
     case read_result::short_read:
         // A dump cut short, or changed while it was read, would deliver
         // counts of no one listing: no report, and on standard output no
         // word, as ever.
-        tell_about(dump_path(run.spool_dir), "could not be read whole");
+        tell_about(dump_path(run.spool_dir), read.why);
         return -1;
     }
     if (run.counts == service_counts{})

@@ -412,7 +412,7 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
                   std::to_string(max_age) + " s";
     else if (age < -tolerance)
         failure = "the listing " + path + " is dated " + std::to_string(-age) + " s ahead of this clock";
-    else if (load_dump(spool, counts) != read_result::done)
+    else if (load_dump(spool, counts).result != read_result::done)
         failure = "the listing " + path + " could not be read whole";
     else if (counts == service_counts{} && !english_listing(spool))
         failure = "the listing " + path + " counts nothing and is no netstat listing in English, so its zeros "
