@@ -125,7 +125,7 @@ void load(benchmark::State &state, const dump_file &file, std::uint64_t size)
     }
     for (auto _ : state) {
         service_counts counts{};
-        if (load_dump(file.folder, counts) != read_result::done) {
+        if (load_dump(file.folder, counts).result != read_result::done) {
             state.SkipWithError("load failed");
             break;
         }

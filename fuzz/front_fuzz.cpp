@@ -12,7 +12,7 @@
 //     while it was read) and a launch that failed are never a success, and
 //     such a dump is never reported;
 //   - a video run that succeeds printed a report;
-//   - a started command is exactly `rrdtool update DB N:C...`: the database
+//   - a started program gets exactly the words rrdtool, update, DB, N:C...: the database
 //     word as given, checked, and read by rrdtool as a path, then one to four
 //     counts of digits, no more than the dump's size allows.
 // Nothing here reads standard error, where the program may say anything.
@@ -109,18 +109,19 @@ std::vector<std::string> decode(std::string_view input)
     return words;
 }
 
-// True when `command` is "/C rrdtool update DB N" and then one to four
-// ":DIGITS", whose sum no dump of `dump_size` bytes could exceed: each
+// True when `launched` is "rrdtool", "update", DB and then "N" and one to
+// four ":DIGITS", whose sum no dump of `dump_size` bytes could exceed: each
 // counted line needs at least a colon and ESTABLISHED.
-bool is_update_of(const std::string &command, const std::string &database, std::size_t dump_size)
+bool is_update_of(const std::vector<std::string> &launched, const std::string &database, std::size_t dump_size)
 {
-    static const std::regex counts("(:[0-9]{1,18}){1,4}");
-    const std::string head = "/C rrdtool update " + database + " N";
-    if (!command.starts_with(head) || !std::regex_match(command.begin() + head.size(), command.end(), counts))
+    static const std::regex sample("N(:[0-9]{1,18}){1,4}");
+    if (launched.size() != 4 || launched[0] != "rrdtool" || launched[1] != "update" || launched[2] != database ||
+        !std::regex_match(launched[3], sample))
         return false;
+    const std::string &text = launched[3];
     std::size_t total = 0;
-    for (std::size_t at = head.size(); at < command.size(); at = command.find(':', at + 1))
-        total += std::stoull(command.substr(at + 1));
+    for (std::size_t at = text.find(':'); at != std::string::npos; at = text.find(':', at + 1))
+        total += std::stoull(text.substr(at + 1));
     return total * 12 <= dump_size;
 }
 
@@ -143,7 +144,7 @@ void check_run(const std::vector<std::string> &words, int status)
         // control character, and it is no option.
         require(!database.empty() && database[0] != '-' &&
                 std::ranges::none_of(database, [](unsigned char c) { return c <= ' ' || c == 0x7F; }));
-        require(is_update_of(fake.seen.command, database, fake.dump.size()));
+        require(is_update_of(fake.seen.words, database, fake.dump.size()));
         require(status == (fake.launch == launch_result::started ? 1 : -1));
     }
 }

@@ -13,13 +13,19 @@ fake_world fake;
 
 static std::size_t fake_read_at = 0;  // how much of the dump the open file has given
 
-bool open_for_reading(const char *path, open_file &file)
+// The fake has no reasons of its own to give: one fixed text.
+constexpr const char *absent = "No such file or directory";
+
+bool open_for_reading(const char *path, open_file &file, std::string *why)
 {
     if (path == nullptr)
         std::abort();
     ++fake.seen.reads;
-    if (!fake.dump_exists)
+    if (!fake.dump_exists) {
+        if (why)
+            *why = absent;
         return false;
+    }
     // A dump that changes while it is read is no whole listing, however
     // many of its bytes arrive.
     fake.seen.read_outcome = fake.dump_changes ? read_result::short_read : read_result::done;
@@ -80,35 +86,29 @@ unsigned usable_processors()
 }
 
 // The database: any path, present or not as the world says.
-bool regular_file_opens(const char *path)
+bool regular_file_opens(const char *path, std::string *why)
 {
     if (path == nullptr)
         std::abort();
     ++fake.seen.database_checks;
     fake.seen.database_path = path;
+    if (!fake.database_exists && why)
+        *why = absent;
     return fake.database_exists;
 }
 
-// The interpreter acts on the command when the world refuses it.
+// The interpreter acts on any text when the world refuses the launch.
 bool interpreter_would_act_on(std::string_view)
 {
     return fake.launch == launch_result::refused;
 }
 
-// Records the command and answers as the world says; nothing runs.
-launch_result start_hidden_command(const std::string &command, std::string &failure)
+// Records the words and answers as the world says; nothing runs.
+launch_result start_hidden_program(const std::vector<std::string> &words, std::string &failure)
 {
     ++fake.seen.launches;
-    fake.seen.command = command;
+    fake.seen.words = words;
     if (fake.launch == launch_result::not_started)
         failure = "rrdtool: not started";
     return fake.launch;
-}
-
-// The fake has no reasons of its own to give: one fixed text.
-std::string unreadable_file_reason(const char *path)
-{
-    if (path == nullptr)
-        std::abort();
-    return "No such file or directory";
 }

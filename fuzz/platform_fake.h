@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "counting/dump.h"
 #include "platform/file.h"
 #include "platform/process.h"
 
@@ -18,7 +20,7 @@ struct fake_world {
     bool read_comes_up_short = false;  // the last window never arrives
     bool dump_changes = false;         // its size or time changes while it is read
     std::size_t window_size = 1;       // at least 1; capped at the read's buffer size
-    // refused: the interpreter would act on the command, and says so when
+    // refused: the interpreter would act on the words, and says so when
     // asked beforehand; the other answers come from the launch itself.
     launch_result launch = launch_result::started;
 
@@ -29,7 +31,7 @@ struct fake_world {
         int database_checks = 0;
         std::string database_path;
         int launches = 0;
-        std::string command;
+        std::vector<std::string> words;  // what the launch was given
     } seen;
 };
 

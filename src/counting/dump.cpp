@@ -170,22 +170,25 @@ read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole,
     return result;
 }
 
-read_result load_dump(std::string_view spool_dir, service_counts &counts)
+dump_read load_dump(std::string_view spool_dir, service_counts &counts)
 {
+    dump_read read;
     open_file file;
-    if (!open_for_reading(dump_path(spool_dir).c_str(), file))
-        return read_result::not_opened;
+    if (!open_for_reading(dump_path(spool_dir).c_str(), file, &read.why))
+        return read;
     // Only a dump larger than one buffer has windows to read ahead, so only
     // then is the system asked (a call a small dump's run need not pay for).
     const bool read_ahead = file.size > dump_buffer_size && usable_processors() > 1;
-    read_result result = scan_from({read_file, &file}, file.size, dump_buffer_size,
-                                   dump_buffer_size / window_buffers, read_ahead, counts);
+    read.result = scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / window_buffers,
+                            read_ahead, counts);
     // All the bytes of the size found at the open may still be no whole
     // listing: netstat still writing it, or a job that rewrote it in place.
-    if (result == read_result::done && !file_unchanged(file))
-        result = read_result::short_read;
+    if (read.result == read_result::done && !file_unchanged(file))
+        read.result = read_result::short_read;
+    if (read.result == read_result::short_read)
+        read.why = "could not be read whole";
     close_file(file);
-    return result;
+    return read;
 }
 
 bool read_dump_head(std::string_view spool_dir, std::string &head)

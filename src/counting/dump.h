@@ -19,6 +19,15 @@
 constexpr std::size_t dump_buffer_size = 5'000'000;
 constexpr int window_buffers = 4;
 
+enum class read_result { done, not_opened, short_read };
+
+// What became of a read of the dump, and why, in words for a person, when
+// it was not done.
+struct dump_read {
+    read_result result = read_result::not_opened;
+    std::string why;
+};
+
 // The spool folder text, the platform's separator, then netstatdump.log.
 // Nothing is trimmed from or added to the folder text, so a trailing
 // separator is doubled.
@@ -26,12 +35,13 @@ std::string dump_path(std::string_view spool_dir);
 
 // Reads dump_path(spool_dir) and scans each window as it arrives, adding to
 // `counts` (all four services, whatever a run selects). not_opened when the
-// dump is absent or is not a regular file; short_read when fewer bytes
-// arrived than the size found at the open (a read failed or the file
-// shrank), when its size or modification time changed while it was read (a
-// writer still at work, or one that rewrote it in place), or when the
-// buffers could not be had, and `counts` are then not to be used.
-read_result load_dump(std::string_view spool_dir, service_counts &counts);
+// dump is absent or is not a regular file, with the open's reason in `why`
+// (see open_for_reading); short_read when fewer bytes arrived than the size
+// found at the open (a read failed or the file shrank), when its size or
+// modification time changed while it was read (a writer still at work, or
+// one that rewrote it in place), or when the buffers could not be had, with
+// `why` "could not be read whole"; `counts` are then not to be used.
+dump_read load_dump(std::string_view spool_dir, service_counts &counts);
 
 // How much of a dump read_dump_head reads: 1 MiB, thousands of lines of any
 // listing, so that a look at a dump of any size costs one small read.

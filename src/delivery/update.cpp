@@ -1,24 +1,42 @@
 #include "delivery/update.h"
 
+#include "front/service_list.h"
 #include "platform/file.h"
 
-bool check_database(const char *rrd_path)
+bool check_database(std::string_view rrd_path, std::string &why)
 {
-    return regular_file_opens(rrd_path);
+    return regular_file_opens(std::string(rrd_path).c_str(), &why);
 }
 
-database_path_problem database_path_problem_of(std::string_view rrd_path)
+path_faults database_path_faults(std::string_view rrd_path)
 {
+    path_faults faults = 0;
+    const auto add = [&faults](path_fault fault) { faults |= 1u << static_cast<unsigned>(fault); };
+    if (rrd_path.empty())
+        add(path_fault::empty);
+    if (service_list_is_bracketed(rrd_path))
+        add(path_fault::service_list);
+    for (const std::string_view keyword : {"v", "V", "?", "help", "HELP"})
+        if (rrd_path == keyword)
+            add(path_fault::keyword);
+    if (interpreter_would_act_on(rrd_path))
+        add(path_fault::interpreter);
     for (std::size_t i = 0; i < rrd_path.size(); ++i) {
         const unsigned char byte = static_cast<unsigned char>(rrd_path[i]);
-        if (byte == ' ')
-            return database_path_problem::space;
-        if (byte < 0x20 || byte == 0x7F)
-            return database_path_problem::control_character;
-        if (i == 0 && byte == '-')
-            return database_path_problem::leading_dash;
+        if (byte == ' ') {
+            add(path_fault::space);
+            break;
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            add(path_fault::control_character);
+            break;
+        }
+        if (i == 0 && byte == '-') {
+            add(path_fault::leading_dash);
+            break;
+        }
     }
-    return database_path_problem::none;
+    return faults;
 }
 
 std::string sample_text(const run_state &run)
@@ -32,12 +50,12 @@ std::string sample_text(const run_state &run)
     return sample;
 }
 
-std::string build_update_command(const run_state &run)
+std::vector<std::string> update_words(const run_state &run)
 {
-    return "/C rrdtool update " + std::string(run.rrd_path) + " " + sample_text(run);
+    return {"rrdtool", "update", std::string(run.rrd_path), sample_text(run)};
 }
 
-launch_result launch_update(const std::string &update_command, std::string &failure)
+launch_result launch_update(const std::vector<std::string> &words, std::string &failure)
 {
-    return start_hidden_command(update_command, failure);
+    return start_hidden_program(words, failure);
 }

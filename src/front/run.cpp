@@ -27,7 +27,6 @@
 #include "front/service_list.h"
 #include "front/usage.h"
 #include "platform/console.h"
-#include "platform/file.h"
 
 namespace {
 
@@ -54,13 +53,33 @@ void tell_about(std::string_view path, std::string_view why)
     tell(shown(path) + ": " + std::string(why));
 }
 
-int refuse_for_interpreter(const char *rrd_path)
+// The database-path faults the program refuses, in the order it asks: the
+// interpreter's first, so that a path it would act on keeps that message
+// whatever else it holds. The program takes an empty, bracketed or keyword
+// path as any other and lets the database check judge it.
+struct path_refusal {
+    path_fault fault;
+    const char *why;      // standard error, after the path
+    const char *refused;  // standard output, after "... [PATH] to "
+};
+constexpr path_refusal path_refusals[] = {
+    {path_fault::interpreter,
+     "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) or a control character",
+     "the command interpreter: it holds one of \" % ! ^ & | < > ( ) or a control character"},
+    {path_fault::space, "rrdtool would take a path with a space as several words", "rrdtool: it holds a space"},
+    {path_fault::leading_dash, "rrdtool would take a path that begins with - as an option",
+     "rrdtool: it begins with -"},
+    {path_fault::control_character, "a control character in the path could break rrdtool's command",
+     "rrdtool: it holds a control character"},
+};
+// A launch that cmd.exe would act on is refused with the first row's texts.
+static_assert(path_refusals[0].fault == path_fault::interpreter);
+
+int refuse_path(std::string_view rrd_path, const path_refusal &refusal)
 {
-    tell_about(rrd_path, "cmd.exe would act on a character of the path: one of \" % ! ^ & | < > ( ) "
-                         "or a control character");
-    std::printf("\nimpossible to pass the rrd at [%s] to the command interpreter: "
-                "it holds one of \" %% ! ^ & | < > ( ) or a control character\n",
-                rrd_path);
+    tell_about(rrd_path, refusal.why);
+    std::printf("\nimpossible to pass the rrd at [%.*s] to %s\n", static_cast<int>(rrd_path.size()),
+                rrd_path.data(), refusal.refused);
     return -1;
 }
 
@@ -156,6 +175,10 @@ int run_command_line(int argc, char **argv)
         return -1;
     }
 
+    // The words are read here once; from now on the run state stands for them.
+    run.rrd_path = first;
+    run.spool_dir = argv[2];
+    run.service_list = argv[3];
     // Any word but "fillrrd" means video, so a misspelt mode only prints.
     const std::string_view mode = argv[4];
     if (mode == "fillrrd")
@@ -165,17 +188,14 @@ int run_command_line(int argc, char **argv)
 
     // The database is checked before the list, so a missing database wins
     // over a malformed list; a video run never looks at it.
-    if (run.mode == run_mode::fillrrd) {
-        run.rrd_path = argv[1];
-        if (!check_database(argv[1])) {
-            tell_about(argv[1], unreadable_file_reason(argv[1]));
-            std::printf("\nimpossible to find the rrd choosen at [%s]\n", argv[1]);
-            return -1;
-        }
+    std::string why;
+    if (run.mode == run_mode::fillrrd && !check_database(run.rrd_path, why)) {
+        tell_about(run.rrd_path, why);
+        std::printf("\nimpossible to find the rrd choosen at [%.*s]\n", static_cast<int>(run.rrd_path.size()),
+                    run.rrd_path.data());
+        return -1;
     }
 
-    run.spool_dir = argv[2];
-    run.service_list = argv[3];
     if (!service_list_is_bracketed(run.service_list)) {
         std::fputs("\nWrong passing parameters.\nuse [POP3.SMTP.HTTP.FTP] syntax", stdout);
         return -1;
@@ -183,20 +203,19 @@ int run_command_line(int argc, char **argv)
     run.selected = parse_service_list(run.service_list);
     warn_about_list(run.service_list, run.selected);
 
-    switch (load_dump(run.spool_dir, run.counts)) {
+    const dump_read read = load_dump(run.spool_dir, run.counts);
+    switch (read.result) {
     case read_result::done:
         break;
-    case read_result::not_opened: {
-        const std::string path = dump_path(run.spool_dir);
-        tell_about(path, unreadable_file_reason(path.c_str()));
+    case read_result::not_opened:
+        tell_about(dump_path(run.spool_dir), read.why);
         std::fputs("\nCan't find netstat output file", stdout);
         return -1;
-    }
     case read_result::short_read:
         // A dump cut short, or changed while it was read, would deliver
         // counts of no one listing: no report, and on standard output no
         // word, as ever.
-        tell_about(dump_path(run.spool_dir), "could not be read whole");
+        tell_about(dump_path(run.spool_dir), read.why);
         return -1;
     }
     if (run.counts == service_counts{})
@@ -214,38 +233,21 @@ int run_command_line(int argc, char **argv)
     // A sample with no value could only make rrdtool fail.
     if (run.selected == service_selection{})
         return 1;
-    const std::string command = build_update_command(run);
-    // Where a command interpreter reads the path, its refusal comes first, so
-    // that a path it would act on keeps that message whatever else it holds.
-    if (interpreter_would_act_on(command))
-        return refuse_for_interpreter(argv[1]);
-    switch (database_path_problem_of(run.rrd_path)) {
-    case database_path_problem::none:
-        break;
-    case database_path_problem::space:
-        tell_about(argv[1], "rrdtool would take a path with a space as several words");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a space\n", argv[1]);
-        return -1;
-    case database_path_problem::leading_dash:
-        tell_about(argv[1], "rrdtool would take a path that begins with - as an option");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it begins with -\n", argv[1]);
-        return -1;
-    case database_path_problem::control_character:
-        tell_about(argv[1], "a control character in the path could break rrdtool's command");
-        std::printf("\nimpossible to pass the rrd at [%s] to rrdtool: it holds a control character\n",
-                    argv[1]);
-        return -1;
-    }
+    const path_faults faults = database_path_faults(run.rrd_path);
+    for (const path_refusal &refusal : path_refusals)
+        if (has_fault(faults, refusal.fault))
+            return refuse_path(run.rrd_path, refusal);
     std::string failure;
-    switch (launch_update(command, failure)) {
+    switch (launch_update(update_words(run), failure)) {
     case launch_result::started:
         return 1;
     case launch_result::not_started:
         tell(shown(failure));
-        std::printf("\nimpossible to start rrdtool to update the rrd at [%s]\n", argv[1]);
+        std::printf("\nimpossible to start rrdtool to update the rrd at [%.*s]\n",
+                    static_cast<int>(run.rrd_path.size()), run.rrd_path.data());
         return -1;
     case launch_result::refused:
-        return refuse_for_interpreter(argv[1]);
+        return refuse_path(run.rrd_path, path_refusals[0]);
     }
     return 1;
 }

@@ -86,39 +86,38 @@ bool rrdtool(std::vector<std::string> words, std::string &failure, std::string *
     return false;
 }
 
+// The database-path faults the kit refuses, in its order: "the database
+// path", the path itself when `names_it`, `what`, then ": write ./PATH" when
+// `advise_dot`.
+struct path_refusal {
+    path_fault fault;
+    bool names_it;
+    const char *what;
+    bool advise_dot;
+};
+constexpr path_refusal path_refusals[] = {
+    {path_fault::empty, false, "is empty", false},
+    {path_fault::service_list, true, "is a service list: give the database first, then the list", false},
+    {path_fault::interpreter, true,
+     "holds one of \" % ! ^ & | < > ( ) or a control character, which cmd.exe would act on", false},
+    {path_fault::keyword, true, "is one of estacount's keywords", true},
+    {path_fault::space, true, "holds a space, which would split it in rrdtool's update and rrdcached's line", false},
+    {path_fault::leading_dash, true, "begins with -, which rrdtool would take for an option", true},
+    {path_fault::control_character, false, "holds a control character", false},
+};
+
 // The rules estacount's own update holds a database path to, so that a
 // database the kit makes can also be filled by "estacount ... fillrrd".
 bool path_taken(const std::string &db, std::string &failure)
 {
-    const std::string start = "the database path " + db;
-    if (db.empty() || service_list_is_bracketed(db)) {
-        failure = db.empty() ? "the database path is empty"
-                             : start + " is a service list: give the database first, then the list";
-        return false;
-    }
-    if (interpreter_would_act_on(db)) {
-        failure = start + " holds one of \" % ! ^ & | < > ( ) or a control character, which cmd.exe would act on";
-        return false;
-    }
-    for (const char *keyword : {"v", "V", "?", "help", "HELP"})
-        if (db == keyword) {
-            failure = start + " is one of estacount's keywords: write ./" + db;
+    const path_faults faults = database_path_faults(db);
+    for (const path_refusal &refusal : path_refusals)
+        if (has_fault(faults, refusal.fault)) {
+            failure = std::string("the database path ") + (refusal.names_it ? db + " " : "") + refusal.what +
+                      (refusal.advise_dot ? ": write ./" + db : "");
             return false;
         }
-    switch (database_path_problem_of(db)) {
-    case database_path_problem::none:
-        return true;
-    case database_path_problem::space:
-        failure = start + " holds a space, which would split it in rrdtool's update and rrdcached's line";
-        break;
-    case database_path_problem::leading_dash:
-        failure = start + " begins with -, which rrdtool would take for an option: write ./" + db;
-        break;
-    case database_path_problem::control_character:
-        failure = "the database path holds a control character";
-        break;
-    }
-    return false;
+    return true;
 }
 
 // The services LIST selects, read as estacount reads it, but strict: every
@@ -413,7 +412,7 @@ bool textfile_job(std::int64_t max_age, bool save, const std::string &spool, con
                   std::to_string(max_age) + " s";
     else if (age < -tolerance)
         failure = "the listing " + path + " is dated " + std::to_string(-age) + " s ahead of this clock";
-    else if (load_dump(spool, counts) != read_result::done)
+    else if (load_dump(spool, counts).result != read_result::done)
         failure = "the listing " + path + " could not be read whole";
     else if (counts == service_counts{} && !english_listing(spool))
         failure = "the listing " + path + " counts nothing and is no netstat listing in English, so its zeros "

@@ -11,8 +11,6 @@
 // Joins a folder and a file name: '/' on POSIX, '\\' on Windows.
 extern const char directory_separator;
 
-enum class read_result { done, not_opened, short_read };
-
 // A file open for reading, and its size as found at the open.
 struct open_file {
     std::intptr_t handle = -1;  // the system's handle or descriptor
@@ -25,7 +23,14 @@ struct open_file {
 // regular file (a folder, FIFO, device or pipe, which is found out before it
 // is opened where the system allows: POSIX opens nothing but a regular
 // file), or its size cannot be learned. The open never blocks.
-bool open_for_reading(const char *path, open_file &file);
+//
+// On false, `why` (when given) receives the reason in words for a person:
+// the system's own text for the fault the open met (as strerror or
+// FormatMessage word it, such as "No such file or directory" or "Permission
+// denied"), "not a regular file" for a folder, FIFO, device or pipe, or
+// "could not be opened" when the file opened was not the one the path named
+// a moment before, or its size could not be learned.
+bool open_for_reading(const char *path, open_file &file, std::string *why = nullptr);
 
 // Reads up to `want` bytes (at least 1) from where the last read stopped
 // into `into`, and returns how many arrived. 0 when the file has ended or a
@@ -51,15 +56,6 @@ void release_read_buffer(char *buffer, std::size_t size);
 unsigned usable_processors();
 
 // True when `path` is a regular file that can be opened for reading. Reads
-// nothing, never blocks, and on POSIX opens nothing but a regular file.
-bool regular_file_opens(const char *path);
-
-// Why `path` cannot be read as a regular file, in words for a person, asked
-// after one of the calls above has refused it: the system's own text for the
-// first fault found (as strerror or FormatMessage word it, such as "No such
-// file or directory" or "Permission denied"), or "not a regular file" for a
-// folder, FIFO, device or pipe. It looks at the path afresh, so a path that
-// changed since gives its new state, and one in which it finds no fault
-// gives "could not be opened". Reads nothing and never blocks; on POSIX it
-// opens nothing, on Windows only what the refused call had opened.
-std::string unreadable_file_reason(const char *path);
+// nothing, never blocks, and on POSIX opens nothing but a regular file. On
+// false, `why` (when given) receives the reason, as open_for_reading gives it.
+bool regular_file_opens(const char *path, std::string *why = nullptr);

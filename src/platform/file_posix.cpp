@@ -18,19 +18,27 @@ namespace {
 // judged before it is opened and only a regular file is opened. The open
 // must then give that same file: the name may have been swapped in between.
 // O_NONBLOCK still keeps such a swap from hanging the run on the open.
-// `opened` receives what fstat found of the opened file.
-int open_regular_file(const char *path, struct stat &opened)
+// `opened` receives what fstat found of the opened file; on -1, `why` (when
+// given) the reason, as open_for_reading words it.
+int open_regular_file(const char *path, struct stat &opened, std::string *why)
 {
-    struct stat named;
-    if (stat(path, &named) != 0 || !S_ISREG(named.st_mode))
+    const auto refuse = [why](const char *reason) {
+        if (why)
+            *why = reason;
         return -1;
+    };
+    struct stat named;
+    if (stat(path, &named) != 0)
+        return refuse(std::strerror(errno));
+    if (!S_ISREG(named.st_mode))
+        return refuse("not a regular file");
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return -1;
+        return refuse(std::strerror(errno));
     if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev ||
         opened.st_ino != named.st_ino || opened.st_size < 0) {
         close(fd);
-        return -1;
+        return refuse("could not be opened");
     }
     return fd;
 }
@@ -51,10 +59,10 @@ std::size_t mapped_length(std::size_t size)
 
 }  // namespace
 
-bool open_for_reading(const char *path, open_file &file)
+bool open_for_reading(const char *path, open_file &file, std::string *why)
 {
     struct stat opened;
-    const int fd = open_regular_file(path, opened);
+    const int fd = open_regular_file(path, opened, why);
     file.handle = fd;
     if (fd < 0)
         return false;
@@ -137,26 +145,12 @@ unsigned usable_processors()
     return online > 1 ? static_cast<unsigned>(online) : 1;
 }
 
-bool regular_file_opens(const char *path)
+bool regular_file_opens(const char *path, std::string *why)
 {
     struct stat opened;
-    const int fd = open_regular_file(path, opened);
+    const int fd = open_regular_file(path, opened, why);
     if (fd < 0)
         return false;
     close(fd);
     return true;
-}
-
-std::string unreadable_file_reason(const char *path)
-{
-    // stat and access name the same faults an open would meet, without the
-    // open that would release a FIFO's waiting writer.
-    struct stat named;
-    if (stat(path, &named) != 0)
-        return std::strerror(errno);
-    if (!S_ISREG(named.st_mode))
-        return "not a regular file";
-    if (faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) != 0)
-        return std::strerror(errno);
-    return "could not be opened";
 }

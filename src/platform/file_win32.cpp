@@ -22,15 +22,30 @@ namespace {
 // A path such as \\.\pipe\NAME opens a named pipe, whose server could
 // otherwise act as the account running the program (SYSTEM, from the Task
 // Scheduler): SECURITY_IDENTIFICATION lets it learn who we are and no more.
-HANDLE open_regular_file(const char *path)
+//
+// On INVALID_HANDLE_VALUE, `why` (when given) receives the reason: the
+// system's text for the open's error (a file held by another program: a
+// sharing violation), or "not a regular file"; a folder, which the open
+// refuses as access denied, is told apart afterwards.
+HANDLE open_regular_file(const char *path, std::string *why)
 {
     const HANDLE file =
         CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (why) {
+            const DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+            *why = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                       ? std::string("not a regular file")
+                       : system_text(error);
+        }
         return INVALID_HANDLE_VALUE;
+    }
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
+        if (why)
+            *why = "not a regular file";
         return INVALID_HANDLE_VALUE;
     }
     return file;
@@ -59,13 +74,15 @@ bool size_and_time(HANDLE handle, std::uint64_t &size, std::int64_t &modified)
 
 }  // namespace
 
-bool open_for_reading(const char *path, open_file &file)
+bool open_for_reading(const char *path, open_file &file, std::string *why)
 {
-    const HANDLE handle = open_regular_file(path);
+    const HANDLE handle = open_regular_file(path, why);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     if (!size_and_time(handle, file.size, file.modified)) {
         CloseHandle(handle);
+        if (why)
+            *why = "could not be opened";
         return false;
     }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
@@ -122,33 +139,11 @@ unsigned usable_processors()
     return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
 }
 
-bool regular_file_opens(const char *path)
+bool regular_file_opens(const char *path, std::string *why)
 {
-    const HANDLE file = open_regular_file(path);
+    const HANDLE file = open_regular_file(path, why);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
     return true;
-}
-
-std::string unreadable_file_reason(const char *path)
-{
-    // The same open as the refused one, so the system names the same fault
-    // (a file held by another program: a sharing violation). A folder is
-    // refused by it as access denied, so that one is told apart afterwards.
-    const HANDLE file =
-        CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED) {
-            const DWORD attributes = GetFileAttributesA(path);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                return "not a regular file";
-        }
-        return system_text(error);
-    }
-    const DWORD type = GetFileType(file);
-    CloseHandle(file);
-    return type == FILE_TYPE_DISK ? "could not be opened" : "not a regular file";
 }

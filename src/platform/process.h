@@ -13,31 +13,33 @@ enum class launch_result {
     refused,      // the command holds text the interpreter would act on
 };
 
-// True when the command interpreter that start_hidden_command hands
-// `command` to would act on some of its text, which it then refuses. Always
-// false on POSIX, where no interpreter reads the text; on Windows, as for
-// refused below. Lets a caller put this refusal before its own checks.
-bool interpreter_would_act_on(std::string_view command);
+// True when the command interpreter that start_hidden_program hands its
+// line to would act on some of `text`, which it then refuses. Always false
+// on POSIX, where no interpreter reads the words; on Windows, as for refused
+// below. Lets a caller put this refusal before its own checks.
+bool interpreter_would_act_on(std::string_view text);
 
-// Runs `command`, an interpreter command line that begins with "/C ",
-// without a window and without waiting for it. On POSIX no shell is involved:
-// the text after "/C " is split at runs of spaces and the words are run
-// directly, with stdin, stdout and stderr on /dev/null, in a session of their
-// own, with the environment passed on unchanged (the caller keeps spaces out
-// of the words it means whole).
+// Runs `words` (words[0] the program, the rest its arguments) without a
+// window and without waiting for it. On POSIX no shell is involved: the
+// words are run directly, each reaching the program whole, with stdin,
+// stdout and stderr on /dev/null, in a session of their own, with the
+// environment passed on unchanged.
 //
-// On Windows the whole text goes to a hidden cmd.exe, unquoted. refused: the
-// text holds one of " % ! ^ & | < > ( ) or a control character (below 0x20,
-// or 0x7F), which cmd.exe would act on; nothing is started. not_started:
-// cmd.exe would find no program by the first word after "/C " (looked for in
-// the current folder, then each PATH folder, with each PATHEXT extension), or
-// cmd.exe itself did not start. Either way nothing is started.
+// On Windows the words, joined by single spaces and unquoted, go to a
+// hidden cmd.exe as its "/C ..." line. refused: that line holds one of
+// " % ! ^ & | < > ( ) or a control character (below 0x20, or 0x7F), which
+// cmd.exe would act on; nothing is started. not_started: cmd.exe would find
+// no program by words[0] (looked for in the current folder, then each PATH
+// folder, with each PATHEXT extension), or cmd.exe itself did not start.
+// Either way nothing is started. The caller keeps spaces out of the words
+// it means whole, as cmd.exe splits the line at them again.
 //
-// On not_started, `failure` receives the program that did not start and why,
-// for a person: "rrdtool: No such file or directory" (POSIX: the system's
-// text for the spawn's error number), "rrdtool: not found in the current
-// folder or on PATH" (Windows). It is left as it was otherwise.
-launch_result start_hidden_command(const std::string &command, std::string &failure);
+// not_started also when `words` is empty. `failure` then receives the
+// program that did not start and why, for a person: "rrdtool: No such file
+// or directory" (POSIX: the system's text for the spawn's error number),
+// "rrdtool: not found in the current folder or on PATH" (Windows). It is
+// left as it was otherwise.
+launch_result start_hidden_program(const std::vector<std::string> &words, std::string &failure);
 
 // A program run to its end, for the kit: started, waited for, its words kept.
 struct program_result {

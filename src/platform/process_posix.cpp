@@ -16,28 +16,6 @@ extern char **environ;
 
 namespace {
 
-// The words cmd.exe would hand to rrdtool: the text after "/C ", split at
-// runs of spaces. No shell sees them, so ; | & $( ) and quotes in a database
-// path stay part of the path (one with a space never gets here).
-std::vector<std::string> command_words(std::string_view command)
-{
-    constexpr std::string_view interpreter_switch = "/C ";
-    if (command.substr(0, interpreter_switch.size()) == interpreter_switch)
-        command.remove_prefix(interpreter_switch.size());
-    std::vector<std::string> words;
-    for (;;) {
-        const std::size_t start = command.find_first_not_of(' ');
-        if (start == std::string_view::npos)
-            return words;
-        command.remove_prefix(start);
-        const std::size_t end = command.find(' ');
-        words.emplace_back(command.substr(0, end));
-        if (end == std::string_view::npos)
-            return words;
-        command.remove_prefix(end);
-    }
-}
-
 // The child must not inherit our console (a cron mail, a test's pipe), our
 // signal state, or our session: it outlives us and writes its own messages
 // nowhere, as the hidden window does on Windows. Returns 0, or the error
@@ -72,16 +50,17 @@ bool interpreter_would_act_on(std::string_view)
     return false;
 }
 
-launch_result start_hidden_command(const std::string &command, std::string &failure)
+// No shell sees the words, so ; | & $( ) and quotes in a database path stay
+// part of the path.
+launch_result start_hidden_program(const std::vector<std::string> &words, std::string &failure)
 {
-    std::vector<std::string> words = command_words(command);
     if (words.empty()) {
         failure = "the update command names no program";
         return launch_result::not_started;
     }
     std::vector<char *> argv;
-    for (std::string &word : words)
-        argv.push_back(word.data());
+    for (const std::string &word : words)
+        argv.push_back(const_cast<char *>(word.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;

@@ -63,31 +63,18 @@ std::wstring search_path(std::string_view name, bool as_cmd)
     return {};
 }
 
-// The program the command names: its first word after "/C ".
-std::string_view program_name(std::string_view command)
-{
-    constexpr std::string_view interpreter_switch = "/C ";
-    if (command.substr(0, interpreter_switch.size()) == interpreter_switch)
-        command.remove_prefix(interpreter_switch.size());
-    const std::size_t start = command.find_first_not_of(' ');
-    if (start == std::string_view::npos)
-        return {};
-    command.remove_prefix(start);
-    return command.substr(0, command.find(' '));
-}
-
 }  // namespace
 
-// The command reaches cmd.exe with the database path unquoted, and cmd acts
+// The words reach cmd.exe with the database path unquoted, and cmd acts
 // on & | < > ^ ( ) wherever they stand and expands %VAR% and !VAR!, inside
 // quotes too, so no escaping is safe against every path. Such a path is
 // refused whole: the front end asks before its own checks, and the launch
 // asks again, so that nothing reaches cmd.exe unasked. The POSIX build runs
 // no shell and takes it.
-bool interpreter_would_act_on(std::string_view command)
+bool interpreter_would_act_on(std::string_view text)
 {
     constexpr std::string_view acted_on = "\"%!^&|<>()";
-    for (const char c : command) {
+    for (const char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F || acted_on.find(c) != std::string_view::npos)
             return true;
@@ -97,11 +84,14 @@ bool interpreter_would_act_on(std::string_view command)
 
 // ShellExecuteA succeeds once cmd.exe starts, whether or not cmd then finds
 // the program, so the search is made beforehand, as cmd makes it.
-launch_result start_hidden_command(const std::string &command, std::string &failure)
+launch_result start_hidden_program(const std::vector<std::string> &words, std::string &failure)
 {
+    std::string command = "/C";
+    for (const std::string &word : words)
+        command += " " + word;
     if (interpreter_would_act_on(command))
         return launch_result::refused;
-    const std::string_view program = program_name(command);
+    const std::string_view program = words.empty() ? std::string_view() : std::string_view(words[0]);
     if (program.empty() || search_path(program, true).empty()) {
         failure = std::string(program) + ": not found in the current folder or on PATH";
         return launch_result::not_started;
