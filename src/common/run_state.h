@@ -20,3 +20,12 @@ struct run_state {
     // Decimal text of each selected count; empty for the rest.
     std::array<std::string, service_count> count_texts;
 };
+
+// Writes the decimal count text of each selected service, once the scan is
+// done; the rest stay empty.
+inline void form_count_texts(run_state &run)
+{
+    for (int i = 0; i < service_count; ++i)
+        if (run.selected[i])
+            run.count_texts[i] = std::to_string(run.counts[i]);
+}

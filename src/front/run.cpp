@@ -221,9 +221,7 @@ int run_command_line(int argc, char **argv)
     if (run.counts == service_counts{})
         warn_about_listing(run.spool_dir);
 
-    for (int i = 0; i < service_count; ++i)
-        if (run.selected[i])
-            run.count_texts[i] = std::to_string(run.counts[i]);
+    form_count_texts(run);
 
     if (run.mode == run_mode::video) {
         print_report(run);

@@ -305,9 +305,7 @@ bool collect_job(const std::string &db, const std::string &spool, const std::str
         run_state run;
         run.selected = selected;
         run.counts = count_connections(listing);
-        for (int i = 0; i < service_count; ++i)
-            if (selected[i])
-                run.count_texts[i] = std::to_string(run.counts[i]);
+        form_count_texts(run);
         landed = rrdtool({"update", db, std::to_string(second) + sample_text(run).substr(1)}, why);
         if (!landed)
             failure = "the sample did not land in " + db + through_daemon() + ": " + why;
