@@ -188,6 +188,13 @@ void scan_window_plain(scan_state &state, std::string_view window, service_count
         at = step_plain(state, at, end, counts);
 }
 
+// Seeking a local colon with no word open, the walk reads nothing else of
+// its state: the next colon sets the candidates and the bytes matched.
+bool starts_afresh(const scan_state &state)
+{
+    return state.step == scan_step::seek_local && state.word_colons == 0;
+}
+
 void finish_scan(const scan_state &state, service_counts &counts)
 {
     if (state.step == scan_step::state && state.matched == established.size())
