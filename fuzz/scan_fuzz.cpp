@@ -90,6 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         count_in_windows(bytes, scan_window, 3) != counts ||
         count_in_windows(bytes, scan_window_plain, 256) != counts)
         std::abort();
+    // The build's own masks too, where the processor has better ones.
+    scan_with_baseline_masks(true);
+    const bool baseline_agrees = count_connections(bytes) == counts && count_in_windows(bytes, scan_window, 3) == counts;
+    scan_with_baseline_masks(false);
+    if (!baseline_agrees)
+        std::abort();
     for (const unsigned shares : {1u, 2u, 3u, 7u})
         if (count_in_shares(bytes, shares) != counts)
             std::abort();

@@ -163,17 +163,45 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
     return end;
 }
 
+bool baseline_masks = false;  // set by tests alone, with no scan running
+
+// Whether the processor has AVX2 is its to say, not the build's, so it is
+// asked once, at the first scan that needs the block walk.
+block_walker block_walk_in_use()
+{
+    if constexpr (have_block_walk) {
+        static const block_walker avx2 = avx2_block_walk();
+        return avx2 && !baseline_masks ? avx2 : walk_blocks;
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+const char *scan_masks()
+{
+    if constexpr (have_block_walk) {
+        if (block_walk_in_use() != walk_blocks)
+            return "avx2";
+    }
+    return ESTACOUNT_BYTE_MASKS_NAME;
+}
+
+void scan_with_baseline_masks(bool baseline)
+{
+    baseline_masks = baseline;
+}
 
 void scan_window(scan_state &state, std::string_view window, service_counts &counts)
 {
     if constexpr (have_block_walk) {
+        const block_walker walk = block_walk_in_use();
         const char *at = window.data();
         const char *const end = at + window.size();
         while (at < end) {
             const bool seeking = state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
             if (seeking && state.word_colons == 0 && end - at >= lookahead)
-                at = walk_blocks(state, at, end, counts);
+                at = walk(state, at, end, counts);
             else
                 at = step_plain(state, at, end, counts);
         }

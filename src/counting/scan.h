@@ -81,6 +81,15 @@ void finish_scan(const scan_state &state, service_counts &counts);
 // it can tell: what it counts from here on is what a fresh scan_state would.
 bool starts_afresh(const scan_state &state);
 
+// The masks the block walk runs on in this process: "avx2", "sse2" or
+// "neon"; "none" where the plain walk runs alone.
+const char *scan_masks();
+
+// For tests: true has the block walk run on the build's own masks (SSE2,
+// NEON) even where the processor has better; false gives back the choice.
+// Only with no scan running.
+void scan_with_baseline_masks(bool baseline);
+
 // scan_window without its block-at-a-time path, one step per byte or run of
 // bytes: the plain walk the fast one must always agree with. Where the
 // machine has no vector masks (byte_masks.h), scan_window is this walk.
