@@ -225,8 +225,10 @@ dump_read load_dump(std::string_view spool_dir, service_counts &counts)
     // Only a dump larger than one buffer is cut into shares, so only then
     // is the system asked (a call a small dump's run need not pay for).
     scan_plan plan;
-    if (file.size > plan.whole)
+    if (file.size > plan.whole) {
         plan.shares = std::min(usable_processors(), max_shares);
+        use_best_masks(true);
+    }
     read.result = scan_from({read_file_at, &file}, file.size, plan, counts);
     // All the bytes of the size found at the open may still be no whole
     // listing: netstat still writing it, or a job that rewrote it in place.

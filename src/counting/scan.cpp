@@ -163,39 +163,36 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
     return end;
 }
 
-bool baseline_masks = false;  // set by tests alone, with no scan running
+block_walker best_walk = nullptr;  // set by use_best_masks, with no scan running
 
-// Whether the processor has AVX2 is its to say, not the build's, so it is
-// asked once, at the first scan that needs the block walk.
 block_walker block_walk_in_use()
 {
-    if constexpr (have_block_walk) {
-        static const block_walker avx2 = avx2_block_walk();
-        return avx2 && !baseline_masks ? avx2 : walk_blocks;
-    }
-    return nullptr;
+    return best_walk ? best_walk : walk_blocks;
 }
 
 }  // namespace
 
-const char *scan_masks()
+void use_best_masks(bool best)
 {
     if constexpr (have_block_walk) {
-        if (block_walk_in_use() != walk_blocks)
-            return "avx2";
+        if (!best) {
+            best_walk = nullptr;
+            return;
+        }
+        static const block_walker avx2 = avx2_block_walk();
+        best_walk = avx2;
     }
-    return ESTACOUNT_BYTE_MASKS_NAME;
 }
 
-void scan_with_baseline_masks(bool baseline)
+const char *scan_masks()
 {
-    baseline_masks = baseline;
+    return best_walk ? "avx2" : ESTACOUNT_BYTE_MASKS_NAME;
 }
 
 void scan_window(scan_state &state, std::string_view window, service_counts &counts)
 {
     if constexpr (have_block_walk) {
-        const block_walker walk = block_walk_in_use();
+        const block_walker walk = block_walk_in_use();  // one load, not one for each line
         const char *at = window.data();
         const char *const end = at + window.size();
         while (at < end) {

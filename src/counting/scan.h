@@ -81,14 +81,16 @@ void finish_scan(const scan_state &state, service_counts &counts);
 // it can tell: what it counts from here on is what a fresh scan_state would.
 bool starts_afresh(const scan_state &state);
 
-// The masks the block walk runs on in this process: "avx2", "sse2" or
-// "neon"; "none" where the plain walk runs alone.
-const char *scan_masks();
+// The block walk runs on the build's own masks (SSE2, NEON) until this is
+// called with true; from then on on AVX2 where the processor has it, until
+// called with false. Asking the processor costs as much as scanning a few
+// kilobytes (in a virtual machine each question traps to the host), so a
+// run asks only for a dump larger than one buffer. Call with no scan running.
+void use_best_masks(bool best);
 
-// For tests: true has the block walk run on the build's own masks (SSE2,
-// NEON) even where the processor has better; false gives back the choice.
-// Only with no scan running.
-void scan_with_baseline_masks(bool baseline);
+// The masks the block walk runs on now: "avx2", "sse2" or "neon"; "none"
+// where the plain walk runs alone.
+const char *scan_masks();
 
 // scan_window without its block-at-a-time path, one step per byte or run of
 // bytes: the plain walk the fast one must always agree with. Where the

@@ -37,5 +37,6 @@ const char *walk_blocks(scan_state &state, const char *at, const char *end, serv
 using block_walker = const char *(*)(scan_state &, const char *, const char *, service_counts &);
 
 // walk_blocks built for AVX2 (scan_blocks_avx2.cpp) where the build has it
-// and the processor runs it; else nullptr. Asks the processor each call.
+// and the processor runs it; else nullptr. Asks the processor (cpuid) each
+// call.
 block_walker avx2_block_walk();
