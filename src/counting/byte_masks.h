@@ -79,6 +79,7 @@ inline block_masks masks_of(const char *at, int parts)
 #include <arm_neon.h>
 #define ESTACOUNT_BYTE_MASKS 1
 
+// A compare's result with each byte cut to its bit: 1 << (i % 8) in byte i.
 inline uint8x16_t place_bits(uint8x16_t equal)
 {
     static constexpr std::uint8_t places[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
@@ -93,6 +94,7 @@ inline std::uint64_t fold_64(uint8x16_t first, uint8x16_t second, uint8x16_t thi
     return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(halves, halves)), 0);
 }
 
+// 0xFF in each of the 16 bytes from `at` that is `byte`, 0 in the others.
 inline uint8x16_t equal_bytes(const char *at, char byte)
 {
     return vceqq_u8(vld1q_u8(reinterpret_cast<const std::uint8_t *>(at)), vdupq_n_u8(static_cast<std::uint8_t>(byte)));
