@@ -1,5 +1,6 @@
 # Packages, made with CPack from a build folder:
 #   cmake --workflow --preset deb                          (the .deb alone, in build/deb)
+#   cmake --workflow --preset deb-arm64                    (the arm64 .deb, cross-built)
 #   cpack -G DEB --config build/test/CPackConfig.cmake     (the native build)
 #   cpack -G ZIP --config build/windows/CPackConfig.cmake  (the Windows build)
 # or, without the tests: cmake --workflow --preset zip (the zip in build/zip)
@@ -58,6 +59,17 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ESTACOUNT_PACKAGE_MAINTAINER}")
   # dpkg-shlibdeps works out the C library the program needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(CMAKE_CROSSCOMPILING)
+    # The package is for the machine built for, not this one. Its C library
+    # is the cross one (libc6-arm64-cross), which dpkg-shlibdeps finds only
+    # when told where; its shlibs file names the arm64 libc6.
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      message(FATAL_ERROR "no Debian architecture is known here for ${CMAKE_SYSTEM_PROCESSOR}")
+    endif()
+    list(TRANSFORM CMAKE_FIND_ROOT_PATH APPEND /lib OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS)
+  endif()
   # estacount-kit's create, collect and graph run rrdtool, as fillrrd does;
   # the kit reads the connection table itself, and the video mode needs
   # neither.
