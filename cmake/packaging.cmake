@@ -19,24 +19,26 @@ if(WIN32)
   # Installed only for the zip: a plain install keeps the layout of the
   # other platforms.
   install(TARGETS estacount estacount-kit RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  install(FILES examples/README-windows.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES examples/spool/netstatdump.log DESTINATION spool COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  # README-windows.txt sends the reader to the README and the manual pages,
-  # and a Windows server has Notepad, not man: they go in as text with CR LF
-  # line ends, made at build time from the sources (groff renders a page;
-  # col -bx drops the backspaces it prints bold and underlined text with, and
-  # its tabs).
+  # A Windows server has Notepad, not man: the Windows page goes in as
+  # README.txt and the manual pages as plain text beside it, all with CR LF
+  # line ends, made at build time from the sources. groff renders a page in
+  # the C locale, so that its dashes and quotes stay ASCII; -P -cbou keeps
+  # its output free of the backspaces and escapes it marks bold and
+  # underlined text with.
   find_program(GROFF groff REQUIRED)
-  find_program(COL col REQUIRED)
   find_program(SH sh REQUIRED)
   set(zip_docs ${CMAKE_BINARY_DIR}/zip-docs)
-  set(render_page "\"$0\" -man -Tascii \"$1\" >\"$3.tmp\" && \"$2\" -bx <\"$3.tmp\" | sed 's/$/\\r/' >\"$3\" && rm \"$3.tmp\"")
+  set(crlf "sed 's/\\r*$/\\r/'")
   add_custom_command(OUTPUT ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_docs}
-    COMMAND ${SH} -c "sed 's/$/\\r/' \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/README.md ${zip_docs}/README.txt
-    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${COL} ${zip_docs}/estacount.txt
-    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1 ${COL} ${zip_docs}/estacount-kit.txt
-    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1
+    COMMAND ${SH} -c "${crlf} \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/doc/windows.txt ${zip_docs}/README.txt
+    COMMAND ${SH} -c "LC_ALL=C \"$0\" -man -Tascii -P -cbou \"$1\" | ${crlf} >\"$2\""
+            ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${zip_docs}/estacount.txt
+    COMMAND ${SH} -c "LC_ALL=C \"$0\" -man -Tascii -P -cbou \"$1\" | ${crlf} >\"$2\""
+            ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1 ${zip_docs}/estacount-kit.txt
+    DEPENDS ${PROJECT_SOURCE_DIR}/doc/windows.txt ${PROJECT_SOURCE_DIR}/doc/estacount.1
+            ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1
     VERBATIM)
   add_custom_target(zip_docs ALL DEPENDS ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt)
   install(FILES ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
