@@ -1,5 +1,6 @@
 # Packages, made with CPack from a build folder:
 #   cmake --workflow --preset deb                          (the .deb alone, in build/deb)
+#   cmake --workflow --preset deb-arm64                    (the arm64 .deb, cross-built)
 #   cpack -G DEB --config build/test/CPackConfig.cmake     (the native build)
 #   cpack -G ZIP --config build/windows/CPackConfig.cmake  (the Windows build)
 # or, without the tests: cmake --workflow --preset zip (the zip in build/zip)
@@ -18,24 +19,26 @@ if(WIN32)
   # Installed only for the zip: a plain install keeps the layout of the
   # other platforms.
   install(TARGETS estacount estacount-kit RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  install(FILES examples/README-windows.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES examples/spool/netstatdump.log DESTINATION spool COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  # README-windows.txt sends the reader to the README and the manual pages,
-  # and a Windows server has Notepad, not man: they go in as text with CR LF
-  # line ends, made at build time from the sources (groff renders a page;
-  # col -bx drops the backspaces it prints bold and underlined text with, and
-  # its tabs).
+  # A Windows server has Notepad, not man: the Windows page goes in as
+  # README.txt and the manual pages as plain text beside it, all with CR LF
+  # line ends, made at build time from the sources. groff renders a page in
+  # the C locale, so that its dashes and quotes stay ASCII; -P -cbou keeps
+  # its output free of the backspaces and escapes it marks bold and
+  # underlined text with.
   find_program(GROFF groff REQUIRED)
-  find_program(COL col REQUIRED)
   find_program(SH sh REQUIRED)
   set(zip_docs ${CMAKE_BINARY_DIR}/zip-docs)
-  set(render_page "\"$0\" -man -Tascii \"$1\" >\"$3.tmp\" && \"$2\" -bx <\"$3.tmp\" | sed 's/$/\\r/' >\"$3\" && rm \"$3.tmp\"")
+  set(crlf "sed 's/\\r*$/\\r/'")
   add_custom_command(OUTPUT ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_docs}
-    COMMAND ${SH} -c "sed 's/$/\\r/' \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/README.md ${zip_docs}/README.txt
-    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${COL} ${zip_docs}/estacount.txt
-    COMMAND ${SH} -c ${render_page} ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1 ${COL} ${zip_docs}/estacount-kit.txt
-    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1
+    COMMAND ${SH} -c "${crlf} \"$0\" >\"$1\"" ${PROJECT_SOURCE_DIR}/doc/windows.txt ${zip_docs}/README.txt
+    COMMAND ${SH} -c "LC_ALL=C \"$0\" -man -Tascii -P -cbou \"$1\" | ${crlf} >\"$2\""
+            ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount.1 ${zip_docs}/estacount.txt
+    COMMAND ${SH} -c "LC_ALL=C \"$0\" -man -Tascii -P -cbou \"$1\" | ${crlf} >\"$2\""
+            ${GROFF} ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1 ${zip_docs}/estacount-kit.txt
+    DEPENDS ${PROJECT_SOURCE_DIR}/doc/windows.txt ${PROJECT_SOURCE_DIR}/doc/estacount.1
+            ${PROJECT_SOURCE_DIR}/doc/estacount-kit.1
     VERBATIM)
   add_custom_target(zip_docs ALL DEPENDS ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt)
   install(FILES ${zip_docs}/README.txt ${zip_docs}/estacount.txt ${zip_docs}/estacount-kit.txt
@@ -58,6 +61,17 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ESTACOUNT_PACKAGE_MAINTAINER}")
   # dpkg-shlibdeps works out the C library the program needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(CMAKE_CROSSCOMPILING)
+    # The package is for the machine built for, not this one. Its C library
+    # is the cross one (libc6-arm64-cross), which dpkg-shlibdeps finds only
+    # when told where; its shlibs file names the arm64 libc6.
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      message(FATAL_ERROR "no Debian architecture is known here for ${CMAKE_SYSTEM_PROCESSOR}")
+    endif()
+    list(TRANSFORM CMAKE_FIND_ROOT_PATH APPEND /lib OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS)
+  endif()
   # estacount-kit's create, collect and graph run rrdtool, as fillrrd does;
   # the kit reads the connection table itself, and the video mode needs
   # neither.

@@ -14,8 +14,15 @@
 #include <vector>
 
 #include "count_directly.h"
+#include "counting/byte_masks.h"
 #include "counting/dump.h"
 #include "dump_generator.h"
+
+// x86-64 and arm64 have vector masks, so there scan_window is the block walk;
+// were its masks left out, these rows would hold the plain walk to itself.
+#if defined(__x86_64__) || defined(_M_X64) || defined(__aarch64__)
+static_assert(ESTACOUNT_BYTE_MASKS, "the block walk is built here");
+#endif
 
 namespace {
 

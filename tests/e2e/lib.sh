@@ -10,7 +10,11 @@ cd "$scratch" || exit 2
 passed=0 failed=0
 program_env=()  # NAME=VALUE for the program alone, not for the test's tools
 
-run_program() { env "${program_env[@]}" $wine "$program" "$@"; }
+# A cross build's program runs under the emulator its CTest runs programs
+# with: EMULATOR holds its words, such as "qemu-aarch64 -L /usr/aarch64-linux-gnu".
+read -ra emulator <<<"${EMULATOR:-}"
+
+run_program() { env "${program_env[@]}" $wine "${emulator[@]}" "$program" "$@"; }
 
 # expect NAME COMMAND...: passes when COMMAND succeeds.
 expect() {

@@ -47,7 +47,7 @@ if [ "$kind" = deb ]; then
         ./etc/cron.d/estacount ./usr/lib/systemd/system/estacount-graph.timer; do
         expect "deb holds $path" grep -qxF "$path" files
     done
-    expect "deb: no Windows files" [ -z "$(grep -e '\.cmd$' -e README-windows files)" ]
+    expect "deb: no Windows files" [ -z "$(grep -e '\.cmd$' -e windows.txt files)" ]
     expect "deb: no script but the demo" [ "$(grep '\.sh$' files)" = ./usr/share/estacount/examples/demo.sh ]
     expect "deb: the cron lines a conffile" [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/cron.d/estacount ]
     expect "deb: all under /usr but the cron lines, nothing under /usr/local" [ -z "$(grep -v -e '^\./usr$' -e '^\./usr/' -e '^\./$' -e '^\./etc\(/cron\.d\(/estacount\)\?\)\?$' files; grep '^\./usr/local' files)" ]
@@ -152,15 +152,15 @@ else
     (mkdir unpacked && cd unpacked && cmake -E tar xf ../out/estacount-*-win64.zip)
     top=$(echo unpacked/estacount-*-win64)
     (cd "$top" && find . -type f | sort) >files
-    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README-windows.txt ./README.txt ./estacount-kit.exe ./estacount-kit.txt ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
+    expect "zip: just these files" [ "$(paste -sd' ' files)" = "./README.txt ./estacount-kit.exe ./estacount-kit.txt ./estacount.exe ./estacount.txt ./spool/netstatdump.log" ]
     expect "zip: the texts have CR LF line ends" perl -ne 'exit 1 if /(?<!\r)\n/' "$top"/*.txt
-    # What README-windows.txt points at: the README whole, the manual pages
+    # README.txt is the Windows page, which names the manual pages beside it,
     # rendered as plain text (no backspaces, no escapes).
-    expect "zip: README.txt is the README" cmp -s <(tr -d '\r' <"$top/README.txt") "$examples/../README.md"
+    expect "zip: README.txt is the Windows page, with nothing of Linux" eval 'cmp -s <(tr -d "\r" <"$top/README.txt") <(tr -d "\r" <"$examples/../doc/windows.txt") && ! grep -qiE "debian|systemd|cron|benchmark" "$top/README.txt"'
+    expect "zip: README.txt names the manual pages" eval 'grep -q estacount.txt "$top/README.txt" && grep -q estacount-kit.txt "$top/README.txt"'
     for page in estacount estacount-kit; do
         expect "zip: $page.txt is its manual page as text" eval 'grep -q "^SYNOPSIS" "$top/$page.txt" && grep -q "^ *$page " "$top/$page.txt" && ! grep -q "[[:cntrl:]]" <(tr -d "\r" <"$top/$page.txt")'
     done
-    expect "zip: README-windows.txt names them" eval 'grep -q README.txt "$top/README-windows.txt" && grep -q estacount.txt "$top/README-windows.txt" && grep -q estacount-kit.txt "$top/README-windows.txt"'
     version=$(wine "$build/estacount.exe" v | tr -d '\r'; echo .)  # the built program's, whole
     program=$(realpath "$top/estacount.exe")
     check "zip: version" 0 "${version%.}" v
