@@ -168,6 +168,19 @@ ends "collect through a daemon that is gone" 2 "cannot read gone.rrd through rrd
 ends "create through a daemon that is gone" 2 "was not made through rrdcached at 127.0.0.1:$port: .*Unable to connect" remote estacount-kit create gone.rrd
 expect "leaves no stray local file" [ ! -e gone.rrd ]
 
+# The documented commands that CI and the tests run are there to be run:
+# the blocks below, and the README line that .ci/run's pattern finds, which
+# must be one, and run each workflow preset that runs tests.
+for name in "timer drop-in" "rrdcached own" "rrdcached packaged"; do
+    expect "doc/linux.md holds the block $name" [ -n "$(doc_block "$name")" ]
+done
+pattern=$(sed -n "s/.*grep .*-E '\([^']*\)' README\.md.*/\1/p" "$examples/../.ci/run")
+mapfile -t commands < <(grep -E -- "${pattern:-no pattern}" "$examples/../README.md")
+expect "one README line for .ci/run's pattern" [ ${#commands[@]} = 1 ]
+for preset in ${TESTED_WORKFLOWS:?set by tests/CMakeLists.txt}; do
+    expect "the README's test command runs the $preset preset" grep -qE -- "&& cmake --workflow --preset $preset( |\$)" <<<"${commands[0]-}"
+done
+
 # The Linux page's drop-in, merged as systemd merges it, verified with the rest.
 doc_block "timer drop-in" | sed "s|/usr/bin/|$prefix/bin/|" >>"$units/estacount-collect.service"
 expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify --man=$(command -v man >/dev/null && echo yes || echo no) \
