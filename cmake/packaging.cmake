@@ -104,8 +104,9 @@ counts for Prometheus's node exporter.")
   # where systemd looks for them, the cron lines.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-staging.cmake)
   # The documents under /usr/share/doc/estacount beside the copyright and
-  # the changelog, from the source folder: add a page here to ship it.
-  set(estacount_package_docs README.md)
+  # the changelog, from the source folder: add a page here to ship it. The
+  # Linux page is the administrator's, which the README sends on to.
+  set(estacount_package_docs README.md doc/linux.md)
   list(TRANSFORM estacount_package_docs PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE CPACK_ESTACOUNT_DOCS)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
   set(CPACK_ESTACOUNT_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # estacount-kit as installed, with the real rrdtool, rrdcached, promtool and
 # systemd-analyze: each job's refusals and its work, its losses, kills and
-# runs at once, a remote rrdcached fed by two hosts, and the README's
-# rrdcached commands and timer drop-in as written.
+# runs at once, a remote rrdcached fed by two hosts, and the rrdcached
+# commands and timer drop-in of doc/linux.md as written.
 #   kit.sh PROGRAM BUILD_DIR
 # What needs root (bind mounts, namespaces, Debian's rrdcached) comes last,
 # and is skipped without it.
@@ -30,7 +30,7 @@ is_png() { local f; for f; do [ "$(head -c 8 "$f" | od -An -tx1 | tr -d ' \n')" 
 sources() { rrdtool info "$1" | sed -n 's/^ds\[\(.*\)\]\.index.*/\1/p' | paste -sd' '; }
 # The counts a video run finds in SPOOL for LIST, as N:a:b...
 replayed() { "$program" x "$1" "$2" video | sed -n 's/^[A-Z0-9]*: //p' | paste -sd: | sed 's/^/N:/'; }
-readme_block() { sed -n "/^<!-- tests\/e2e\/kit.sh runs this block: $1 -->/,/^\`\`\`\$/p" "$examples/../README.md" | sed '1,2d;$d'; }
+doc_block() { sed -n "/^<!-- tests\/e2e\/kit.sh runs this block: $1 -->/,/^\`\`\`\$/p" "$examples/../doc/linux.md" | sed '1,2d;$d'; }
 two='[http.POP3]'
 
 : >taken.rrd
@@ -168,8 +168,21 @@ ends "collect through a daemon that is gone" 2 "cannot read gone.rrd through rrd
 ends "create through a daemon that is gone" 2 "was not made through rrdcached at 127.0.0.1:$port: .*Unable to connect" remote estacount-kit create gone.rrd
 expect "leaves no stray local file" [ ! -e gone.rrd ]
 
-# The README's drop-in, merged as systemd merges it, verified with the rest.
-readme_block "timer drop-in" | sed "s|/usr/bin/|$prefix/bin/|" >>"$units/estacount-collect.service"
+# The documented commands that CI and the tests run are there to be run:
+# the blocks below, and the README line that .ci/run's pattern finds, which
+# must be one, and run each workflow preset that runs tests.
+for name in "timer drop-in" "rrdcached own" "rrdcached packaged"; do
+    expect "doc/linux.md holds the block $name" [ -n "$(doc_block "$name")" ]
+done
+pattern=$(sed -n "s/.*grep .*-E '\([^']*\)' README\.md.*/\1/p" "$examples/../.ci/run")
+mapfile -t commands < <(grep -E -- "${pattern:-no pattern}" "$examples/../README.md")
+expect "one README line for .ci/run's pattern" [ ${#commands[@]} = 1 ]
+for preset in ${TESTED_WORKFLOWS:?set by tests/CMakeLists.txt}; do
+    expect "the README's test command runs the $preset preset" grep -qE -- "&& cmake --workflow --preset $preset( |\$)" <<<"${commands[0]-}"
+done
+
+# The Linux page's drop-in, merged as systemd merges it, verified with the rest.
+doc_block "timer drop-in" | sed "s|/usr/bin/|$prefix/bin/|" >>"$units/estacount-collect.service"
 expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify --man=$(command -v man >/dev/null && echo yes || echo no) \
     "$units"/estacount-{collect,graph}.{service,timer}
 # run_block NAME SED...: runs the block but its last line, then that line (a
@@ -177,10 +190,10 @@ expect "units verify" env MANPATH="$prefix/share/man" systemd-analyze verify --m
 # place are swapped by SED.
 run_block() {
     local name=$1 lines; shift
-    mapfile -t lines < <(readme_block "$name" | sed "$@")
+    mapfile -t lines < <(doc_block "$name" | sed "$@")
     for line in "${lines[@]:0:${#lines[@]}-1}"; do bash -c "$line" >/dev/null; done
     landed() { bash -c "${lines[-1]}" 2>/dev/null | grep -qE '^[0-9]+: [0-9]+ [0-9]+ [0-9]+ [0-9]+$'; }
-    expect "README block $name: the sample lands" wait_for landed
+    expect "doc/linux.md block $name: the sample lands" wait_for landed
 }
 run_block "rrdcached own" -e "s|/var/lib/estacount|$scratch/lib|g" -e "s|/run/estacount-rrdcached|$scratch/rrdcached|g" -e "s|/var/spool/estacount|$scratch/spool-own|g"
 [ -f rrdcached.pid ] && pid=$(cat rrdcached.pid) && kill "$pid" && wait_for eval '! kill -0 "$pid" 2>/dev/null'

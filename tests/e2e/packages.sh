@@ -42,7 +42,7 @@ if [ "$kind" = deb ]; then
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's,/$,,' >files
     for path in ./usr/bin/estacount ./usr/bin/estacount-kit \
         ./usr/share/man/man1/estacount.1.gz ./usr/share/man/man1/estacount-kit.1.gz \
-        ./usr/share/doc/estacount/copyright ./usr/share/doc/estacount/changelog.gz ./usr/share/doc/estacount/README.md.gz \
+        ./usr/share/doc/estacount/copyright ./usr/share/doc/estacount/changelog.gz ./usr/share/doc/estacount/README.md.gz ./usr/share/doc/estacount/linux.md.gz \
         ./usr/share/estacount/examples/demo.sh ./usr/share/estacount/examples/spool/netstatdump.log \
         ./etc/cron.d/estacount ./usr/lib/systemd/system/estacount-graph.timer; do
         expect "deb holds $path" grep -qxF "$path" files
@@ -84,6 +84,9 @@ if [ "$kind" = deb ]; then
     check_report "installed: the example listing" "$all_four" x /usr/share/estacount/examples/spool '[POP3.SMTP.HTTP.FTP]' video
     for page in estacount estacount-kit; do
         expect "man -w $page" [ "$(man -w $page)" = /usr/share/man/man1/$page.1.gz ]
+    done
+    for page in README.md doc/linux.md; do
+        expect "installed: /usr/share/doc/estacount holds $page" cmp -s <(zcat "/usr/share/doc/estacount/${page#doc/}.gz") "$examples/../$page"
     done
     expect "cron lines all commented out" [ -z "$(grep -v -e '^#' -e '^$' /etc/cron.d/estacount)" ]
     owner() { stat -c %U "$1" 2>&1; }
