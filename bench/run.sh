@@ -17,25 +17,27 @@
 # this one in the same rounds. AWK names the awk (default awk: mawk on
 # Debian); DUMPS, ROUNDS and TMPDIR pass on to compare.sh.
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-build=$top/build/bench
-m32=$top/build/m32/estacount
+# The commands are printed as given: paths from the top, to be pasted as run.
+cd "$(dirname "$0")/.."
+
+build=build/bench
+m32=build/m32/estacount
 awk=${AWK:-awk}
 old=${OLD_ESTACOUNT:-}
 video='x {spool} [POP3.SMTP.HTTP.FTP] video'
 
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-commit=$(git -C "$top" log -1 --format='%h %s' 2>/dev/null) || commit=unknown
-[[ -z $(git -C "$top" status --porcelain -- src 2>/dev/null) ]] || commit+=" (src/ modified since)"
+commit=$(git -C . log -1 --format='%h %s' 2>/dev/null) || commit=unknown
+[[ -z $(git -C . status --porcelain -- src 2>/dev/null) ]] || commit+=" (src/ modified since)"
 echo "sources: $commit"
 echo "machine: $(grep -m 1 'model name' /proc/cpuinfo | cut -d : -f 2- | sed 's/^ *//'), $(nproc) cores," \
     "load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "tools: $(c++ --version | head -n 1); $(wc --version | head -n 1);" \
     "$("$awk" -W version 2>&1 | head -n 1); $(valgrind --version 2>/dev/null || echo no valgrind)"
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DESTACOUNT_BENCHMARKS=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DESTACOUNT_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
-if ! (cd "$top" && cmake --preset m32 && cmake --build --preset m32) >/dev/null 2>&1; then
+if ! (cmake --preset m32 && cmake --build --preset m32) >/dev/null 2>&1; then
     echo "note: the m32 preset did not build (g++-multilib missing?); its counts are left out"
     m32=
 fi
@@ -44,12 +46,12 @@ estacount=$build/estacount
 echo
 
 echo "== whole runs (bench/compare.sh)"
-"$top/bench/compare.sh" "$make_dump" "wc -l {dump}" "$estacount $video" ${old:+"$old $video"} \
-    "taskset -c 0 $estacount $video" "$awk -f $top/bench/count.awk {dump}"
+bench/compare.sh "$make_dump" "wc -l {dump}" "$estacount $video" ${old:+"$old $video"} \
+    "taskset -c 0 $estacount $video" "$awk -f bench/count.awk {dump}"
 echo
 
 echo "== instructions of a whole run (bench/compare.sh --instructions)"
-DUMPS="example 5000000 5000000:ipv6" "$top/bench/compare.sh" --instructions "$make_dump" \
+DUMPS="example 5000000 5000000:ipv6" bench/compare.sh --instructions "$make_dump" \
     "$estacount $video" ${m32:+"$m32 $video"} ${old:+"$old $video"}
 echo
 
