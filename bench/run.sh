@@ -27,9 +27,10 @@ old=${OLD_ESTACOUNT:-}
 video='x {spool} [POP3.SMTP.HTTP.FTP] video'
 
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-commit=$(git -C . log -1 --format='%h %s' 2>/dev/null) || commit=unknown
-[[ -z $(git -C . status --porcelain -- src 2>/dev/null) ]] || commit+=" (src/ modified since)"
-echo "sources: $commit"
+# The program's sources: the last commit that changed them, not the last one.
+commit=$(git log -1 --format='%h (%cs) %s' -- src 2>/dev/null) || commit=unknown
+[[ -z $(git status --porcelain -- src 2>/dev/null) ]] || commit+=", changed since"
+echo "src/ as of: $commit"
 echo "machine: $(grep -m 1 'model name' /proc/cpuinfo | cut -d : -f 2- | sed 's/^ *//'), $(nproc) cores," \
     "load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "tools: $(c++ --version | head -n 1); $(wc --version | head -n 1);" \
