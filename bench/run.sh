@@ -1,43 +1,60 @@
 #!/usr/bin/env bash
-# bench/run.sh: every figure of the benchmark kit, in one run of a few
-# minutes (most of it at 500 MB).
+# bench/run.sh [GOOGLE BENCHMARK OPTIONS]: every figure of doc/benchmarks.md
+# in one run of some minutes, printed with the machine and the sources that
+# made them. Nothing is judged: it prints what it measured.
 #
-#  1. Builds Release with the benchmarks into build/bench.
-#  2. bench/compare.sh: whole runs of `estacount x SPOOL '[POP3.SMTP.HTTP.FTP]'
-#     video` against `wc -l` and the awk one-liner of bench/awk-count.sh, on
-#     generated 5 MB and 500 MB dumps and a 500 MB one with IPv6 lines:
-#     checks that the counts agree (stops if not), then prints the median
-#     times and ratios and each command's peak memory as a Markdown table,
-#     and the targets with whether each is met.
-#  3. build/bench/bench/estacount_bench (Google Benchmark): the throughput of
-#     the scan on generated 5 MB and 500 MB listings, a 5 MB one with IPv6
-#     lines, and on contents built to defeat it, and of loading the dump.
+#  1. Builds Release with the benchmarks into build/bench, and the m32
+#     preset into build/m32 (skipped, with a note, where -m32 cannot link).
+#  2. bench/compare.sh: whole runs of estacount (also under taskset -c 0, one
+#     core), `wc -l` and bench/count.awk on the bundled example and on
+#     generated dumps of 5 MB, 500 MB and 500 MB with IPv6 lines.
+#  3. bench/compare.sh --instructions: cachegrind's instruction counts of a
+#     whole run of the x86-64 and m32 builds on the example and on 5 MB dumps.
+#  4. build/bench/bench/estacount_bench: the scan's own throughput.
 #
-# Needs cmake, g++, Google Benchmark, GNU time for the peak memory, and
-# optionally hyperfine for a cross-check of the 5 MB times:
-#   apt-get install -y cmake g++ libbenchmark-dev time hyperfine
-# The environment variables of compare.sh (AWK, TMPDIR, ...) pass through;
-# OLD_ESTACOUNT names another build of the program for compare.sh to time
-# beside this one; arguments go to the Google Benchmark binary
-# (--benchmark_filter=...).
-# Every number printed is measured in the run; nothing is asserted but the
-# agreement of the counts.
+# Needs: apt-get install -y cmake g++ g++-multilib libbenchmark-dev time valgrind
+# OLD_ESTACOUNT names another build of the program, timed and counted beside
+# this one in the same rounds. AWK names the awk (default awk: mawk on
+# Debian); DUMPS, ROUNDS and TMPDIR pass on to compare.sh.
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-build=$top/build/bench
+# The commands are printed as given: paths from the top, to be pasted as run.
+cd "$(dirname "$0")/.."
 
-echo "building $build ..."
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DESTACOUNT_BENCHMARKS=ON >/dev/null
+build=build/bench
+m32=build/m32/estacount
+awk=${AWK:-awk}
+old=${OLD_ESTACOUNT:-}
+video='x {spool} [POP3.SMTP.HTTP.FTP] video'
+
+echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+# The program's sources: the last commit that changed them, not the last one.
+commit=$(git log -1 --format='%h (%cs) %s' -- src 2>/dev/null) || commit=unknown
+[[ -z $(git status --porcelain -- src 2>/dev/null) ]] || commit+=", changed since"
+echo "src/ as of: $commit"
+echo "machine: $(grep -m 1 'model name' /proc/cpuinfo | cut -d : -f 2- | sed 's/^ *//'), $(nproc) cores," \
+    "load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo "tools: $(c++ --version | head -n 1); $(wc --version | head -n 1);" \
+    "$("$awk" -W version 2>&1 | head -n 1); $(valgrind --version 2>/dev/null || echo no valgrind)"
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DESTACOUNT_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
-if commit=$(git -C "$top" log -1 --format='%h %s' 2>/dev/null); then
-    if [[ -n $(git -C "$top" status --porcelain -- src) ]]; then
-        commit+=" (src/ modified since)"
-    fi
-    echo "sources: $commit"
+if ! (cmake --preset m32 && cmake --build --preset m32) >/dev/null 2>&1; then
+    echo "note: the m32 preset did not build (g++-multilib missing?); its counts are left out"
+    m32=
 fi
+make_dump=$build/bench/estacount_make_dump
+estacount=$build/estacount
 echo
 
-"$top/bench/compare.sh" "$build" ${OLD_ESTACOUNT:+"$OLD_ESTACOUNT"}
-
+echo "== whole runs (bench/compare.sh)"
+bench/compare.sh "$make_dump" "wc -l {dump}" "$estacount $video" ${old:+"$old $video"} \
+    "taskset -c 0 $estacount $video" "$awk -f bench/count.awk {dump}"
 echo
+
+echo "== instructions of a whole run (bench/compare.sh --instructions)"
+DUMPS="example 5000000 5000000:ipv6" bench/compare.sh --instructions "$make_dump" \
+    "$estacount $video" ${m32:+"$m32 $video"} ${old:+"$old $video"}
+echo
+
+echo "== the scan alone (estacount_bench)"
 "$build/bench/estacount_bench" "$@"

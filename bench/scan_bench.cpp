@@ -1,16 +1,14 @@
-// Throughput in bytes per second of the scan, on generated listings of the
-// size the program meets every five minutes (5,000,000 bytes) and of a very
-// busy server (500,000,000 bytes), on one with IPv6 lines and on contents built to defeat a careless
-// scan, and of loading and counting a dump file of each size. It prints
-// figures; there are no targets to assert.
+// Throughput in bytes per second of the scan alone, in memory, on generated
+// listings of the size the program meets every five minutes (5,000,000
+// bytes) and of a very busy server (500,000,000 bytes), on one with IPv6
+// lines and on contents built to defeat a careless scan. Reading the dump is
+// timed by whole runs of the program (compare.sh). It prints figures and
+// asserts nothing.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "counting/dump.h"
 #include "counting/scan.h"
 #include "dump_generator.h"
 
@@ -88,64 +86,6 @@ void scan_without_spaces(benchmark::State &state)
     scan(state, dump);
 }
 
-// A dump file in a scratch folder of its own, written once however often the
-// benchmark is started, and removed when the program ends.
-struct dump_file {
-    std::string folder;  // empty when the file could not be written
-
-    explicit dump_file(std::uint64_t size)
-    {
-        const char *tmpdir = std::getenv("TMPDIR");
-        std::string name = tmpdir && *tmpdir ? tmpdir : "/tmp";
-        name += "/estacount-bench-XXXXXX";
-        if (!mkdtemp(name.data()))
-            return;
-        if (write_listing(dump_path(name).c_str(), seed, size))
-            folder = name;
-        else
-            std::remove(name.c_str());
-    }
-    ~dump_file()
-    {
-        if (!folder.empty()) {
-            std::remove(dump_path(folder).c_str());
-            std::remove(folder.c_str());
-        }
-    }
-};
-
-// Counts of a dump read from a file the page cache holds, through the
-// program's own read buffer, as one run of the program does: the throughput
-// of reading and scanning together.
-void load(benchmark::State &state, const dump_file &file, std::uint64_t size)
-{
-    if (file.folder.empty()) {
-        state.SkipWithError("the dump could not be written under $TMPDIR or /tmp");
-        return;
-    }
-    for (auto _ : state) {
-        service_counts counts{};
-        if (load_dump(file.folder, counts).result != read_result::done) {
-            state.SkipWithError("load failed");
-            break;
-        }
-        benchmark::DoNotOptimize(counts);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-}
-
-void load_listing_5mb(benchmark::State &state)
-{
-    static const dump_file file(small_size);
-    load(state, file, small_size);
-}
-
-void load_listing_500mb(benchmark::State &state)
-{
-    static const dump_file file(large_size);
-    load(state, file, large_size);
-}
-
 }  // namespace
 
 BENCHMARK(scan_listing_5mb);
@@ -154,6 +94,4 @@ BENCHMARK(scan_ipv6_listing_5mb);
 BENCHMARK(scan_colons_only);
 BENCHMARK(scan_matches_without_line_ends);
 BENCHMARK(scan_without_spaces);
-BENCHMARK(load_listing_5mb);
-BENCHMARK(load_listing_500mb)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
