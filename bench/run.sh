@@ -10,7 +10,11 @@
 #     generated dumps of 5 MB, 500 MB and 500 MB with IPv6 lines.
 #  3. bench/compare.sh --instructions: cachegrind's instruction counts of a
 #     whole run of the x86-64 and m32 builds on the example and on 5 MB dumps.
-#  4. build/bench/bench/estacount_bench: the scan's own throughput.
+#  4. build/bench/bench/estacount_shares: a 500 MB dump in 1, 2 and 8
+#     shares (the peak memory at up to 8 processors, the most a run uses,
+#     on a machine that may have fewer), and
+#     how often the scan ahead was redone there and on the fuzz corpus.
+#  5. build/bench/bench/estacount_bench: the scan's own throughput.
 #
 # Needs: apt-get install -y cmake g++ g++-multilib libbenchmark-dev time valgrind
 # OLD_ESTACOUNT names another build of the program, timed and counted beside
@@ -54,6 +58,24 @@ echo
 echo "== instructions of a whole run (bench/compare.sh --instructions)"
 DUMPS="example 5000000 5000000:ipv6" bench/compare.sh --instructions "$make_dump" \
     "$estacount $video" ${m32:+"$m32 $video"} ${old:+"$old $video"}
+echo
+
+echo "== shares forced (estacount_shares): counts, scans redone, peak memory"
+shares=$build/bench/estacount_shares
+dump=${TMPDIR:-/tmp}/estacount-shares.log
+for kind in "" --ipv6; do
+    "$make_dump" $kind "$dump" 500000000 "${SEED:-1}"
+    for n in 1 2 8; do
+        echo "500 MB ${kind:-ipv4}, $n shares: $(/usr/bin/time -f 'peak %M KiB' "$shares" "$dump" "$n" 2>&1 | paste -sd ' ')"
+    done
+done
+rm -f "$dump"
+# The fuzz corpus, cut into small shares read 16 bytes at a time: where the
+# scan ahead starts out of step far more often than in a listing.
+for n in 2 3 7; do
+    for seed in fuzz/corpus/scan/*; do "$shares" "$seed" "$n" 16; done |
+        awk -v n="$n" '{ ahead += $10; again += $12 } END { print "fuzz corpus, " n " shares: " ahead " scanned ahead, " again " scanned again" }'
+done
 echo
 
 echo "== the scan alone (estacount_bench)"

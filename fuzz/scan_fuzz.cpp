@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a dump, and as a service list. The scan
 // must give the counts of the direct reading (count_directly.h) whole,
-// through the plain walk, and in windows cut anywhere, as the read hands
-// them over; it aborts on a difference.
+// through the plain walk, in windows cut anywhere, as the read hands them
+// over, and in shares scanned on threads; it aborts on a difference.
 // Under AddressSanitizer a read outside the dump's bytes, or outside a
 // window, stops the run too.
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "count_directly.h"
+#include "counting/dump.h"
 #include "counting/scan.h"
 #include "front/service_list.h"
 
@@ -53,6 +54,17 @@ service_counts count_plainly(std::string_view dump)
     return counts;
 }
 
+// Counts `dump` in `shares` shares on threads, read in windows whose width
+// the dump's last byte sets, so that the cuts move with every mutation.
+service_counts count_in_shares(std::string_view dump, unsigned shares)
+{
+    service_counts counts{};
+    const std::size_t window = dump.empty() ? 1 : 1 + static_cast<unsigned char>(dump.back()) % 64;
+    if (scan_from({read_view, &dump}, dump.size(), {0, window, shares}, counts) != read_result::done)
+        std::abort();
+    return counts;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -78,6 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         count_in_windows(bytes, scan_window, 3) != counts ||
         count_in_windows(bytes, scan_window_plain, 256) != counts)
         std::abort();
+    // As a large dump's run: AVX2 where the processor has it, and in shares.
+    use_best_masks(true);
+    if (count_connections(bytes) != counts || count_in_windows(bytes, scan_window, 256) != counts)
+        std::abort();
+    for (const unsigned shares : {1u, 2u, 3u, 7u})
+        if (count_in_shares(bytes, shares) != counts)
+            std::abort();
+    use_best_masks(false);
 
     if (service_list_is_bracketed(bytes))
         parse_service_list(bytes);

@@ -1,8 +1,8 @@
 #include "counting/dump.h"
 
-#include <condition_variable>
-#include <functional>
-#include <mutex>
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -10,9 +10,9 @@
 
 namespace {
 
-std::size_t read_file(void *file, char *into, std::size_t want)
+std::size_t read_file_at(void *file, std::uint64_t offset, char *into, std::size_t want)
 {
-    return read_next(*static_cast<open_file *>(file), into, want);
+    return read_at(*static_cast<open_file *>(file), offset, into, want);
 }
 
 // Reads the whole source into one buffer, scanning what each read brings.
@@ -24,7 +24,7 @@ read_result scan_in_one_buffer(byte_source source, std::size_t size, scan_state 
         return read_result::short_read;
     read_result result = read_result::done;
     for (std::size_t at = 0; at < size;) {
-        const std::size_t got = source.read(source.source, buffer + at, size - at);
+        const std::size_t got = source.read_at(source.source, at, buffer + at, size - at);
         if (got == 0) {
             result = read_result::short_read;
             break;
@@ -36,102 +36,157 @@ read_result scan_in_one_buffer(byte_source source, std::size_t size, scan_state 
     return result;
 }
 
-// The buffers between the reading thread and the scan. Window k is read into
-// buffer k % window_buffers, so the reader may start window k +
-// window_buffers only once the scan is done with window k. More than two
-// let the reader run ahead, so that the scan does not wait each time the
-// reader is not scheduled at once (on a busy machine).
-struct pipeline {
-    byte_source source{};
-    std::uint64_t size = 0;
-    std::size_t window = 0;
-    char *buffers[window_buffers] = {};
-    std::mutex lock;
-    std::condition_variable changed;
-    std::uint64_t read = 0;        // windows read
-    std::uint64_t scanned = 0;     // windows the scan is done with
-    std::size_t arrived[window_buffers] = {};  // bytes of each buffer's latest window; 0: nothing more comes
+// One thread's buffer over the source, a window at a time.
+struct window_reader {
+    byte_source source;
+    std::uint64_t size;  // the whole source's
+    std::size_t window;
+    char *buffer;
 };
 
-// The second thread: ends after the last window, or after a read that
-// brought nothing, which tells the scan so.
-void read_windows(pipeline &line)
+std::size_t read_window(const window_reader &reader, std::uint64_t at, std::uint64_t until)
 {
-    std::uint64_t left = line.size;
-    for (std::uint64_t k = 0; left > 0; ++k) {
-        {
-            std::unique_lock<std::mutex> guard(line.lock);
-            line.changed.wait(guard, [&] { return line.read - line.scanned < window_buffers; });
-        }
-        const std::size_t want = left < line.window ? static_cast<std::size_t>(left) : line.window;
-        const std::size_t got = line.source.read(line.source.source, line.buffers[k % window_buffers], want);
-        {
-            const std::lock_guard<std::mutex> guard(line.lock);
-            line.arrived[k % window_buffers] = got;
-            line.read = k + 1;
-        }
-        line.changed.notify_all();
+    const std::uint64_t left = until - at;
+    return reader.source.read_at(reader.source.source, at, reader.buffer,
+                                 left < reader.window ? static_cast<std::size_t>(left) : reader.window);
+}
+
+// Scans from `from`, where a line starts, up to the first place at or after
+// `cut` where a line starts (after a line feed) or the source ends, and
+// returns that place; 0 after a read that brought nothing. So the share
+// that ends at a cut and the one that starts there meet at one line feed.
+std::uint64_t scan_share(const window_reader &reader, std::uint64_t from, std::uint64_t cut, scan_state &state,
+                         service_counts &counts)
+{
+    if (from >= cut)
+        return from;
+    std::uint64_t at = from;
+    while (at < reader.size) {
+        const std::size_t got = read_window(reader, at, reader.size);
         if (got == 0)
+            return 0;
+        std::size_t take = got;
+        bool ends = false;
+        if (at + got >= cut) {
+            // The line feed sought may be the byte just before the cut.
+            const std::size_t look = cut - 1 >= at ? static_cast<std::size_t>(cut - 1 - at) : 0;
+            if (const void *feed = std::memchr(reader.buffer + look, '\n', got - look)) {
+                take = static_cast<std::size_t>(static_cast<const char *>(feed) - reader.buffer) + 1;
+                ends = true;
+            }
+        }
+        scan_window(state, {reader.buffer, take}, counts);
+        at += take;
+        if (ends)
+            break;
+    }
+    return at;
+}
+
+// A share after the first, as one thread scans it ahead of knowing the
+// state its predecessor ends in.
+struct share {
+    std::uint64_t cut = 0;        // where it is cut from its predecessor
+    std::uint64_t start = 0;      // where its first line starts
+    std::uint64_t end = 0;        // where its scan stopped (0: a read failed)
+    bool ahead = false;           // scanned ahead from a fresh state, by a thread of its own
+    bool empty = true;            // no line starts between its cut and its successor's
+    scan_state state;             // the state it ended in
+    service_counts counts{};
+    std::thread thread;
+};
+
+// Finds the share's first line start, the first place after a line feed
+// at or after its cut, and scans from there to its successor's cut. A
+// share with no line feed between the cuts is empty: its predecessor's
+// scan runs through it to the same line feed its successor starts at.
+void scan_ahead(const window_reader &reader, std::uint64_t next_cut, share &part)
+{
+    part.end = next_cut;
+    for (std::uint64_t at = part.cut - 1; at < next_cut - 1;) {
+        const std::size_t got = read_window(reader, at, next_cut - 1);
+        if (got == 0) {
+            part.end = 0;
             return;
-        left -= got;
+        }
+        if (const void *feed = std::memchr(reader.buffer, '\n', got)) {
+            part.start = at + static_cast<std::size_t>(static_cast<const char *>(feed) - reader.buffer) + 1;
+            part.empty = false;
+            part.end = scan_share(reader, part.start, next_cut, part.state, part.counts);
+            return;
+        }
+        at += got;
     }
 }
 
-// Starts the reading thread, or says it could not: std::thread reports that
-// (a task limit reached, no memory) only by throwing, which would end the
-// run in an abort instead of a count.
-bool start_reader(std::thread &reader, pipeline &line)
+void run_share(window_reader reader, std::uint64_t next_cut, share *part)
+{
+    reader.buffer = reserve_read_buffer(reader.window);
+    if (!reader.buffer) {
+        part->end = 0;
+        return;
+    }
+    scan_ahead(reader, next_cut, *part);
+    release_read_buffer(reader.buffer, reader.window);
+}
+
+// std::thread reports a thread it cannot have (a task limit reached, no
+// memory) only by throwing, which would end the run in an abort instead of
+// a count; the share is then scanned on the caller's thread.
+bool start_share(share &part, const window_reader &reader, std::uint64_t next_cut)
 {
     try {
-        reader = std::thread(read_windows, std::ref(line));
+        part.thread = std::thread(run_share, reader, next_cut, &part);
         return true;
     } catch (const std::system_error &) {
         return false;
     }
 }
 
-// Without a second thread: each window is read, then scanned, in one buffer.
-read_result scan_in_turn(pipeline &line, scan_state &state, service_counts &counts)
+// The shares' cuts spread the source evenly; each share is scanned ahead on
+// a thread, the first on this one, and the shares are then joined in order:
+// one scanned ahead counts as it is where its predecessor ended at its
+// start in a fresh state, and is scanned again from that state where not.
+read_result scan_in_shares(byte_source source, std::uint64_t size, const scan_plan &plan, scan_state &state,
+                           service_counts &counts, share_tally *tally)
 {
-    for (std::uint64_t left = line.size; left > 0;) {
-        const std::size_t want = left < line.window ? static_cast<std::size_t>(left) : line.window;
-        const std::size_t got = line.source.read(line.source.source, line.buffers[0], want);
-        if (got == 0)
-            return read_result::short_read;
-        scan_window(state, {line.buffers[0], got}, counts);
-        left -= got;
+    const unsigned shares = plan.shares > 1 ? plan.shares : 1;
+    window_reader reader{source, size, plan.window, reserve_read_buffer(plan.window)};
+    if (!reader.buffer)
+        return read_result::short_read;
+    const auto cut_of = [&](unsigned i) { return size / shares * i + std::min<std::uint64_t>(i, size % shares); };
+    std::unique_ptr<share[]> parts(new share[shares]);
+    for (unsigned i = 1; i < shares; ++i) {
+        parts[i].cut = cut_of(i);
+        parts[i].ahead = start_share(parts[i], reader, i + 1 < shares ? cut_of(i + 1) : size);
     }
-    return read_result::done;
-}
-
-read_result scan_in_buffers(pipeline &line, bool read_ahead, scan_state &state, service_counts &counts)
-{
-    std::thread reader;
-    if (!read_ahead || !start_reader(reader, line))
-        return scan_in_turn(line, state, counts);
-    read_result result = read_result::done;
-    std::uint64_t left = line.size;
-    for (std::uint64_t k = 0; left > 0; ++k) {
-        std::size_t got;
-        {
-            std::unique_lock<std::mutex> guard(line.lock);
-            line.changed.wait(guard, [&] { return line.read > k; });
-            got = line.arrived[k % window_buffers];
+    std::uint64_t at = scan_share(reader, 0, shares > 1 ? cut_of(1) : size, state, counts);
+    bool whole = at != 0 || size == 0;
+    for (unsigned i = 1; i < shares; ++i) {
+        share &part = parts[i];
+        if (part.ahead) {
+            part.thread.join();
+            if (tally)
+                ++tally->ahead;
         }
-        if (got == 0) {
-            result = read_result::short_read;
-            break;
+        if (part.ahead && part.end == 0)
+            whole = false;
+        if (!whole || (part.ahead && part.empty))
+            continue;  // an empty share's bytes were its predecessor's
+        if (part.ahead && part.start == at && starts_afresh(state)) {
+            for (int s = 0; s < service_count; ++s)
+                counts[s] += part.counts[s];
+            state = part.state;
+            at = part.end;
+            continue;
         }
-        scan_window(state, {line.buffers[k % window_buffers], got}, counts);
-        left -= got;
-        {
-            const std::lock_guard<std::mutex> guard(line.lock);
-            line.scanned = k + 1;
-        }
-        line.changed.notify_all();
+        if (part.ahead && tally)
+            ++tally->rescanned;
+        at = scan_share(reader, at, i + 1 < shares ? cut_of(i + 1) : size, state, counts);
+        whole = at != 0;
     }
-    reader.join();
-    return result;
+    release_read_buffer(reader.buffer, reader.window);
+    return whole ? read_result::done : read_result::short_read;
 }
 
 }  // namespace
@@ -144,26 +199,17 @@ std::string dump_path(std::string_view spool_dir)
     return path;
 }
 
-read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
-                      bool read_ahead, service_counts &counts)
+read_result scan_from(byte_source source, std::uint64_t size, const scan_plan &plan, service_counts &counts,
+                      share_tally *tally)
 {
     scan_state state;
     read_result result = read_result::done;
     if (size == 0) {
         // Nothing to read, and an empty dump is no failure.
-    } else if (size <= whole) {
+    } else if (size <= plan.whole) {
         result = scan_in_one_buffer(source, static_cast<std::size_t>(size), state, counts);
     } else {
-        pipeline line;
-        line.source = source;
-        line.size = size;
-        line.window = window;
-        bool reserved = true;
-        for (char *&buffer : line.buffers)
-            reserved = (buffer = reserve_read_buffer(window)) != nullptr && reserved;
-        result = reserved ? scan_in_buffers(line, read_ahead, state, counts) : read_result::short_read;
-        for (char *buffer : line.buffers)
-            release_read_buffer(buffer, window);
+        result = scan_in_shares(source, size, plan, state, counts, tally);
     }
     if (result == read_result::done)
         finish_scan(state, counts);
@@ -176,11 +222,14 @@ dump_read load_dump(std::string_view spool_dir, service_counts &counts)
     open_file file;
     if (!open_for_reading(dump_path(spool_dir).c_str(), file, &read.why))
         return read;
-    // Only a dump larger than one buffer has windows to read ahead, so only
-    // then is the system asked (a call a small dump's run need not pay for).
-    const bool read_ahead = file.size > dump_buffer_size && usable_processors() > 1;
-    read.result = scan_from({read_file, &file}, file.size, dump_buffer_size, dump_buffer_size / window_buffers,
-                            read_ahead, counts);
+    // Only a dump larger than one buffer is cut into shares, so only then
+    // is the system asked (a call a small dump's run need not pay for).
+    scan_plan plan;
+    if (file.size > plan.whole) {
+        plan.shares = std::min(usable_processors(), max_shares);
+        use_best_masks(true);
+    }
+    read.result = scan_from({read_file_at, &file}, file.size, plan, counts);
     // All the bytes of the size found at the open may still be no whole
     // listing: netstat still writing it, or a job that rewrote it in place.
     if (read.result == read_result::done && !file_unchanged(file))

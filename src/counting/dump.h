@@ -11,13 +11,14 @@
 #include "platform/file.h"
 
 // A dump within this many bytes is read with a single read into one buffer
-// of its size and scanned in one pass, with no second thread. A larger one
-// is read window after window into window_buffers buffers that share this
-// size: a second thread reads the next windows while one is scanned (when
-// the run may use two processors), so the memory stays the same whatever
-// the dump's size.
+// of its size and scanned in one pass, with no thread started. A larger one
+// is cut into shares, one for each processor the run may use and at most
+// max_shares, each read and scanned window by window in a buffer of
+// share_window bytes on a thread of its own: the memory stays bounded
+// whatever the dump's size or the machine's processors.
 constexpr std::size_t dump_buffer_size = 5'000'000;
-constexpr int window_buffers = 4;
+constexpr std::size_t share_window = 1'250'000;
+constexpr unsigned max_shares = 8;
 
 enum class read_result { done, not_opened, short_read };
 
@@ -54,16 +55,31 @@ constexpr std::size_t dump_head_size = std::size_t{1} << 20;
 // dump that is not empty arrived.
 bool read_dump_head(std::string_view spool_dir, std::string &head);
 
-// Where the bytes come from: `read` behaves as read_next (file.h), called
-// with `source`, on the reading thread alone once that has started.
+// Where the bytes come from: `read_at` behaves as read_at (file.h), called
+// with `source`, from several threads at once.
 struct byte_source {
-    std::size_t (*read)(void *source, char *into, std::size_t want);
+    std::size_t (*read_at)(void *source, std::uint64_t offset, char *into, std::size_t want);
     void *source;
 };
 
-// The reading and scanning of load_dump, from any source of `size` bytes:
-// one buffer of `size` when size <= `whole`, else window_buffers buffers of
-// `window` bytes, read on a second thread when `read_ahead` and one can be
-// had, else in turn on this one. done, or short_read as load_dump says.
-read_result scan_from(byte_source source, std::uint64_t size, std::size_t whole, std::size_t window,
-                      bool read_ahead, service_counts &counts);
+// How scan_from reads: load_dump's choice, or a test's.
+struct scan_plan {
+    std::size_t whole = dump_buffer_size;  // a dump of at most this many bytes: one buffer, one pass
+    std::size_t window = share_window;     // else each share is read in windows of this size
+    unsigned shares = 1;                   // into this many shares (at least 1), all but the first on threads
+};
+
+// What became of the shares scanned ahead from a fresh start, for tests and
+// measurements: how many there were, and how many were scanned again.
+struct share_tally {
+    unsigned ahead = 0;
+    unsigned rescanned = 0;
+};
+
+// The reading and scanning of load_dump, from any source of `size` bytes.
+// A share that no thread can be had for is scanned on this one, after the
+// first. done, or short_read as load_dump says (a read that brought nothing,
+// or a buffer that could not be had); the counts equal count_connections'
+// over the same bytes whatever the plan.
+read_result scan_from(byte_source source, std::uint64_t size, const scan_plan &plan, service_counts &counts,
+                      share_tally *tally = nullptr);

@@ -163,17 +163,42 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
     return end;
 }
 
+block_walker best_walk = nullptr;  // set by use_best_masks, with no scan running
+
+block_walker block_walk_in_use()
+{
+    return best_walk ? best_walk : walk_blocks;
+}
+
 }  // namespace
+
+void use_best_masks(bool best)
+{
+    if constexpr (have_block_walk) {
+        if (!best) {
+            best_walk = nullptr;
+            return;
+        }
+        static const block_walker avx2 = avx2_block_walk();
+        best_walk = avx2;
+    }
+}
+
+const char *scan_masks()
+{
+    return best_walk ? "avx2" : ESTACOUNT_BYTE_MASKS_NAME;
+}
 
 void scan_window(scan_state &state, std::string_view window, service_counts &counts)
 {
     if constexpr (have_block_walk) {
+        const block_walker walk = block_walk_in_use();  // one load, not one for each line
         const char *at = window.data();
         const char *const end = at + window.size();
         while (at < end) {
             const bool seeking = state.step == scan_step::seek_local || state.step == scan_step::seek_remote;
             if (seeking && state.word_colons == 0 && end - at >= lookahead)
-                at = walk_blocks(state, at, end, counts);
+                at = walk(state, at, end, counts);
             else
                 at = step_plain(state, at, end, counts);
         }
@@ -186,6 +211,13 @@ void scan_window_plain(scan_state &state, std::string_view window, service_count
 {
     for (const char *at = window.data(), *end = at + window.size(); at < end;)
         at = step_plain(state, at, end, counts);
+}
+
+// Seeking a local colon with no word open, the walk reads nothing else of
+// its state: the next colon sets the candidates and the bytes matched.
+bool starts_afresh(const scan_state &state)
+{
+    return state.step == scan_step::seek_local && state.word_colons == 0;
 }
 
 void finish_scan(const scan_state &state, service_counts &counts)

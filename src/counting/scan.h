@@ -27,6 +27,16 @@
 // the few facts it needs between two windows in a scan_state, so the counts
 // never depend on where the windows end, nor on how long a word is. Time is
 // linear in the size of the dump, whatever its contents.
+//
+// So a large dump can be scanned in shares on several processors at once.
+// A share starts after a line feed and is scanned ahead from the state a
+// dump starts in. Where the share before it ends in that state too (as a
+// walk in step with netstat's lines does at a line's end), the walk from
+// there is the very one scanned ahead, and the counts of the two add up.
+// Where it does not (a line that put the walk out of step, a word or state
+// field that runs on past the line feed), the share is scanned again from
+// the state its predecessor really ended in. The counts are then those of
+// one scan from the start, whatever the cuts, at worst for twice the work.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +76,21 @@ void scan_window(scan_state &state, std::string_view window, service_counts &cou
 // The end of the dump: the one thing still to count is a state field that
 // reached it as exactly ESTABLISHED.
 void finish_scan(const scan_state &state, service_counts &counts);
+
+// True when `state` is the state a dump starts in, as far as the walk from
+// it can tell: what it counts from here on is what a fresh scan_state would.
+bool starts_afresh(const scan_state &state);
+
+// The block walk runs on the build's own masks (SSE2, NEON) until this is
+// called with true; from then on on AVX2 where the processor has it, until
+// called with false. Asking the processor costs as much as scanning a few
+// kilobytes (in a virtual machine each question traps to the host), so a
+// run asks only for a dump larger than one buffer. Call with no scan running.
+void use_best_masks(bool best);
+
+// The masks the block walk runs on now: "avx2", "sse2" or "neon"; "none"
+// where the plain walk runs alone.
+const char *scan_masks();
 
 // scan_window without its block-at-a-time path, one step per byte or run of
 // bytes: the plain walk the fast one must always agree with. Where the

@@ -2,7 +2,8 @@
 // few instructions per line rather than a few per byte. scan.cpp's opening
 // map says which function takes which step; scan_window hands over to the
 // plain walk near a window's end, and this walk hands back to it for what
-// its masks cannot hold. Built only where byte_masks.h has vector masks.
+// its masks cannot hold. Built only where byte_masks.h has vector masks,
+// and built again for AVX2 by scan_blocks_avx2.cpp, which includes it.
 #include "counting/scan_internal.h"
 
 #if ESTACOUNT_BYTE_MASKS

@@ -33,3 +33,10 @@ constexpr std::ptrdiff_t lookahead = 64 + 64 + 4 + 64 + 12;
 // Returns where it stopped, at most `end`, with `state` saying which step of
 // the plain walk goes on there. Defined only where have_block_walk.
 const char *walk_blocks(scan_state &state, const char *at, const char *end, service_counts &counts);
+
+using block_walker = const char *(*)(scan_state &, const char *, const char *, service_counts &);
+
+// walk_blocks built for AVX2 (scan_blocks_avx2.cpp) where the build has it
+// and the processor runs it; else nullptr. Asks the processor (cpuid) each
+// call.
+block_walker avx2_block_walk();

@@ -39,6 +39,12 @@ bool open_for_reading(const char *path, open_file &file, std::string *why = null
 // open's, one call at a time.
 std::size_t read_next(open_file &file, char *into, std::size_t want);
 
+// Reads up to `want` bytes (at least 1) from `offset` on into `into`, and
+// returns how many arrived: fewer only where the file ends or a read
+// failed, 0 when nothing came. Leaves where read_next goes on undefined.
+// Safe to call from several threads at once.
+std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want);
+
 void close_file(open_file &file);
 
 // True when the open file's size and modification time are still those

@@ -87,6 +87,21 @@ std::size_t read_next(open_file &file, char *into, std::size_t want)
     return got;
 }
 
+std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want)
+{
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t n = pread(static_cast<int>(file.handle), into + got, want - got,
+                                static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 bool file_unchanged(const open_file &file)
 {
     struct stat now;

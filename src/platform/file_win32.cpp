@@ -113,6 +113,26 @@ std::size_t read_next(open_file &file, char *into, std::size_t want)
     return got;
 }
 
+// A synchronous handle takes an offset in the OVERLAPPED and still waits
+// for the read; the system lets one such read at a time through.
+std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want)
+{
+    std::size_t got = 0;
+    while (got < want) {
+        const std::size_t left = want - got;
+        const std::uint64_t at = offset + got;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD arrived = 0;
+        const DWORD piece = left < bytes_per_read ? static_cast<DWORD>(left) : bytes_per_read;
+        if (!ReadFile(handle_of(file), into + got, piece, &arrived, &where) || arrived == 0)
+            break;
+        got += arrived;
+    }
+    return got;
+}
+
 void close_file(open_file &file)
 {
     if (file.handle != -1)

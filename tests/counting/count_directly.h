@@ -3,7 +3,10 @@
 // agreement test and the scan's fuzz target hold every walk to it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -69,4 +72,14 @@ inline service_counts count_directly(std::string_view dump)
             ++counts[service];
         cursor = at;
     }
+}
+
+// A byte_source's reader over a std::string_view in memory: what scan_from
+// reads when the tests and the fuzz target hold it to the direct walk.
+inline std::size_t read_view(void *source, std::uint64_t offset, char *into, std::size_t want)
+{
+    const std::string_view bytes = *static_cast<const std::string_view *>(source);
+    const std::size_t size = std::min(want, bytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(into, bytes.data() + offset, size);
+    return size;
 }

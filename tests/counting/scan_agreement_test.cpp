@@ -1,18 +1,21 @@
-// The block walk, the plain walk and the windowed scan must count alike, on
-// listings and on byte soup built to reach every step of the walk at every
-// window edge. They are checked against the walk written the most direct
-// way (count_directly.h).
+// The block walk, the plain walk, the windowed scan and the scan in shares
+// must count alike, on listings and on byte soup built to reach every step
+// of the walk at every window edge and every cut. They are checked against
+// the walk written the most direct way (count_directly.h).
 #include "counting/scan.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "count_directly.h"
 #include "counting/byte_masks.h"
+#include "counting/dump.h"
 #include "dump_generator.h"
 
 // x86-64 and arm64 have vector masks, so there scan_window is the block walk;
@@ -64,12 +67,29 @@ service_counts count_in_windows(std::string_view dump, random_bytes &random, boo
     return counts;
 }
 
+// Cuts the dump into 2, 3 or 7 shares scanned on threads, each read in
+// windows of random width, so that cuts fall anywhere in a line and the
+// scan ahead often starts out of step.
+service_counts count_in_shares(std::string_view dump, random_bytes &random)
+{
+    static const unsigned shares[] = {2, 3, 7};
+    service_counts counts{};
+    const scan_plan plan{0, 1 + below(random, 300), shares[below(random, 3)]};
+    EXPECT_EQ(scan_from({read_view, &dump}, dump.size(), plan, counts), read_result::done);
+    return counts;
+}
+
 void expect_all_agree(std::string_view dump, random_bytes &random, const std::string &label)
 {
     const service_counts want = count_directly(dump);
     EXPECT_EQ(count_connections(dump), want) << label;
     EXPECT_EQ(count_in_windows(dump, random, false), want) << label << ", in windows";
     EXPECT_EQ(count_in_windows(dump, random, true), want) << label << ", plain, in windows";
+    use_best_masks(true);  // as a large dump's run: AVX2 where the processor has it
+    EXPECT_EQ(count_connections(dump), want) << label << ", " << scan_masks();
+    EXPECT_EQ(count_in_windows(dump, random, false), want) << label << ", " << scan_masks() << ", in windows";
+    EXPECT_EQ(count_in_shares(dump, random), want) << label << ", " << scan_masks() << ", in shares";
+    use_best_masks(false);
 }
 
 TEST(scan_agreement, byte_soup)

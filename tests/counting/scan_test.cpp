@@ -88,30 +88,29 @@ TEST(count_connections, reads_nothing_past_the_view)
 }
 
 // A dump in memory, given `piece` bytes a read at most, and nothing from
-// byte `fails_at` on.
+// byte `fails_at` on. Reads change nothing, so threads may share it.
 struct memory_source {
     std::string_view bytes;
     std::size_t piece;
     std::size_t fails_at;
-    std::size_t at = 0;
 };
 
-std::size_t read_memory(void *source, char *into, std::size_t want)
+std::size_t read_memory(void *source, std::uint64_t offset, char *into, std::size_t want)
 {
-    auto &memory = *static_cast<memory_source *>(source);
-    const std::size_t size = std::min({want, memory.piece, memory.fails_at - memory.at});
-    std::memcpy(into, memory.bytes.data() + memory.at, size);
-    memory.at += size;
+    const auto &memory = *static_cast<const memory_source *>(source);
+    const std::size_t at = static_cast<std::size_t>(offset);
+    const std::size_t size = at < memory.fails_at ? std::min({want, memory.piece, memory.fails_at - at}) : 0;
+    std::memcpy(into, memory.bytes.data() + at, size);
     return size;
 }
 
-// Whatever the buffers, the windows and the reads, the counts are those of
-// the whole dump; a read that stops early is a short read with one buffer,
-// with the reading thread at work, or with the windows read in turn.
-TEST(scan_from, windows_and_short_reads)
+// Whatever the buffers, the windows, the reads and the shares, the counts
+// are those of the whole dump; a read that stops early anywhere is a short
+// read.
+TEST(scan_from, windows_shares_and_short_reads)
 {
     const std::string listing = make_listing(7, 200'000, listing_kind::ipv6);
-    const std::string tiny = listing.substr(0, 3000), empty;
+    const std::string tiny = listing.substr(0, 3000), five = listing.substr(0, 5), empty;
     const std::size_t all = std::string::npos;
     struct {
         const char *name;
@@ -121,25 +120,58 @@ TEST(scan_from, windows_and_short_reads)
     } const cases[] = {
         {"one buffer, one read", listing, listing.size(), 0, all, all, read_result::done},
         {"one buffer, reads of 7 bytes", listing, listing.size(), 0, 7, all, read_result::done},
-        {"two buffers, windows of 4096", listing, 0, 4096, all, all, read_result::done},
-        {"two buffers, reads shorter than a window", listing, 0, 4096, 1000, all, read_result::done},
-        {"two buffers, windows of 3 bytes", tiny, 0, 3, all, all, read_result::done},
+        {"shares, windows of 4096", listing, 0, 4096, all, all, read_result::done},
+        {"shares, reads shorter than a window", listing, 0, 4096, 1000, all, read_result::done},
+        {"shares, windows of 3 bytes", tiny, 0, 3, all, all, read_result::done},
+        {"shares of a byte or none", five, 0, 2, all, all, read_result::done},
         {"empty dump", empty, 0, 4096, all, all, read_result::done},
         {"one buffer, short in the middle", listing, listing.size(), 0, 4096, 100'000, read_result::short_read},
-        {"two buffers, short in the middle", listing, 0, 4096, all, 100'000, read_result::short_read},
-        {"two buffers, short by the last byte", listing, 0, 4096, all, listing.size() - 1, read_result::short_read},
+        {"shares, short in the first", listing, 0, 4096, all, 20'000, read_result::short_read},
+        {"shares, short in the middle", listing, 0, 4096, all, 100'000, read_result::short_read},
+        {"shares, short by the last byte", listing, 0, 4096, all, listing.size() - 1, read_result::short_read},
     };
-    for (const bool read_ahead : {true, false}) {
+    for (const unsigned shares : {1u, 2u, 3u, 7u}) {
         for (const auto &c : cases) {
-            const std::string name = std::string(c.name) + (read_ahead ? "" : ", read in turn");
+            const std::string name = std::string(c.name) + ", " + std::to_string(shares) + " shares";
             memory_source memory{c.dump, c.piece, std::min(c.fails_at, c.dump.size())};
             service_counts counts{};
-            EXPECT_EQ(scan_from({read_memory, &memory}, c.dump.size(), c.whole, c.window, read_ahead, counts), c.want)
+            EXPECT_EQ(scan_from({read_memory, &memory}, c.dump.size(), {c.whole, c.window, shares}, counts), c.want)
                 << name;
             if (c.want == read_result::done) {
                 EXPECT_EQ(counts, count_connections(c.dump)) << name;
             }
         }
+    }
+}
+
+// Two shares cut after the line in the middle. Where the walk leaves that
+// line in step, the second share's counts, scanned ahead, are taken as they
+// are; where it does not, the share is scanned again from where the walk
+// really stands, and only then do its counts come out right.
+TEST(scan_from, shares_scanned_again)
+{
+    const std::string lines = line(win, "10.0.0.5:80", "10.0.0.9:1") + line(lin, "[::1]:25", "[::1]:2") +
+                              line(win, "10.0.0.5:21", "10.0.0.9:3", "TIME_WAIT");
+    struct {
+        const char *name, *middle;
+        unsigned rescanned;
+    } const cases[] = {
+        {"in step", "  TCP    10.0.0.5:110    10.0.0.9:5    ESTABLISHED\r\n", 0},
+        {"no endpoint", "Active Internet connections (servers and established)\n", 0},
+        {"a service's port ends the line", "  TCP    10.0.0.5:80\n", 1},
+        {"the remote endpoint runs past the line feed", "  TCP    10.0.0.5:80   \n", 1},
+        {"no state field", "  TCP    10.0.0.5:110    10.0.0.9:5\n", 1},
+        {"a time of day", "Connections at 10:15\n", 1},
+    };
+    for (const auto &c : cases) {
+        const std::string dump = lines + lines + c.middle + lines + lines;
+        memory_source memory{dump, 64, dump.size()};
+        service_counts counts{};
+        share_tally tally;
+        EXPECT_EQ(scan_from({read_memory, &memory}, dump.size(), {0, 64, 2}, counts, &tally), read_result::done);
+        EXPECT_EQ(counts, count_connections(dump)) << c.name;
+        EXPECT_EQ(tally.ahead, 1u) << c.name;
+        EXPECT_EQ(tally.rescanned, c.rescanned) << c.name;
     }
 }
 

@@ -231,16 +231,22 @@ yes "$big" | head -n 100000 | dump exact
 { cat exact/netstatdump.log; echo "$big"; } | dump over
 check_report "dump of 5,000,000 bytes" 'POP3: 100000' db.rrd exact '[POP3]' video
 check_report "one line more"   'POP3: 100001' db.rrd over '[POP3]' video
-# 12 MB: three windows, whose edges fall inside lines.
+# 12 MB: shares and windows, whose edges fall inside lines.
 for _ in {1..4000}; do cat example/netstatdump.log; done | dump windows
 check_report "windows of a larger dump" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
-# With no second thread to be had (a task limit), the windows are read in turn.
+# With no second thread to be had (a task limit), the shares are scanned in turn.
 # (LeakSanitizer's check at exit needs a thread of its own; qemu-user keeps
 # one beside the program's, so under an emulator the limit is one more.)
 if [ "$(id -u)" = 0 ] && [ -z "$wine" ]; then
     tasks=$((1 + (${#emulator[@]} > 0)))
     program_env=(ASAN_OPTIONS=detect_leaks=0 setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=$tasks)
     program=$scratch/estacount-copy check_report "no thread to be had" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
+    program_env=()
+fi
+# On one processor (its affinity, as a supervisor may set it): one share.
+if [ -z "$wine" ] && command -v taskset >/dev/null; then
+    program_env=(taskset -c 0)
+    check_report "one processor" 'POP3: 12000|SMTP: 8000|HTTP: 20000|FTP: 4000' db.rrd windows "$all" video
     program_env=()
 fi
 
