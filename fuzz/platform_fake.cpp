@@ -11,7 +11,6 @@ const char directory_separator = '/';
 
 fake_world fake;
 
-static std::size_t fake_next_at = 0;  // how much of the dump the open file has given
 
 // The fake has no reasons of its own to give: one fixed text.
 constexpr const char *absent = "No such file or directory";
@@ -29,7 +28,6 @@ bool open_for_reading(const char *path, open_file &file, std::string *why)
     // A dump that changes while it is read is no whole listing, however
     // many of its bytes arrive.
     fake.seen.read_outcome = fake.dump_changes ? read_result::short_read : read_result::done;
-    fake_next_at = 0;
     file.handle = 0;
     file.size = fake.dump.size();
     return true;
@@ -50,14 +48,6 @@ std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size
     }
     std::memcpy(into, fake.dump.data() + offset, size);
     return size;
-}
-
-// The dump's head, for the look at a listing that counted nothing.
-std::size_t read_next(open_file &file, char *into, std::size_t want)
-{
-    const std::size_t got = fake_next_at < fake.dump.size() ? read_at(file, fake_next_at, into, want) : 0;
-    fake_next_at += got;
-    return got;
 }
 
 bool file_unchanged(const open_file &file)

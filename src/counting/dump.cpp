@@ -249,7 +249,7 @@ bool read_dump_head(std::string_view spool_dir, std::string &head)
     head.resize(file.size < dump_head_size ? static_cast<std::size_t>(file.size) : dump_head_size);
     std::size_t got = 0;
     for (std::size_t arrived = 1; got < head.size() && arrived > 0; got += arrived)
-        arrived = read_next(file, head.data() + got, head.size() - got);
+        arrived = read_at(file, got, head.data() + got, head.size() - got);
     // A line cut by the bound would show a word cut short (ESTABLI), so the
     // head of a larger dump ends after its last line end, when it has one.
     if (got > 0 && got < file.size) {

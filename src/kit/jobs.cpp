@@ -194,7 +194,7 @@ std::time_t next_second(const std::string &stamp)
     char text[24] = {};
     open_file file;
     if (open_for_reading(stamp.c_str(), file)) {
-        read_next(file, text, file.size < sizeof text - 1 ? file.size : sizeof text - 1);
+        read_at(file, 0, text, file.size < sizeof text - 1 ? file.size : sizeof text - 1);
         close_file(file);
     }
     const std::time_t last = std::strtoll(text, nullptr, 10);

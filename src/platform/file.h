@@ -32,17 +32,10 @@ struct open_file {
 // a moment before, or its size could not be learned.
 bool open_for_reading(const char *path, open_file &file, std::string *why = nullptr);
 
-// Reads up to `want` bytes (at least 1) from where the last read stopped
-// into `into`, and returns how many arrived. 0 when the file has ended or a
-// read failed: nothing more is to come. Fewer than `want` is no failure in
-// itself; the next call says. Safe to call from another thread than the
-// open's, one call at a time.
-std::size_t read_next(open_file &file, char *into, std::size_t want);
-
 // Reads up to `want` bytes (at least 1) from `offset` on into `into`, and
-// returns how many arrived: fewer only where the file ends or a read
-// failed, 0 when nothing came. Leaves where read_next goes on undefined.
-// Safe to call from several threads at once.
+// returns how many arrived: 0 when the file ends there or a read failed.
+// Fewer than `want` is no failure in itself; a call from where it stopped
+// says. Safe to call from several threads at once.
 std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want);
 
 void close_file(open_file &file);

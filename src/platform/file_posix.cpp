@@ -73,20 +73,6 @@ bool open_for_reading(const char *path, open_file &file, std::string *why)
 
 // Linux hands over a regular file in one read; the loop is for signals and
 // for systems that give less at a time.
-std::size_t read_next(open_file &file, char *into, std::size_t want)
-{
-    std::size_t got = 0;
-    while (got < want) {
-        const ssize_t n = read(static_cast<int>(file.handle), into + got, want - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
-}
-
 std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want)
 {
     std::size_t got = 0;

@@ -99,20 +99,6 @@ bool file_unchanged(const open_file &file)
     return size_and_time(handle_of(file), size, modified) && size == file.size && modified == file.modified;
 }
 
-std::size_t read_next(open_file &file, char *into, std::size_t want)
-{
-    std::size_t got = 0;
-    while (got < want) {
-        const std::size_t left = want - got;
-        const DWORD piece = left < bytes_per_read ? static_cast<DWORD>(left) : bytes_per_read;
-        DWORD arrived = 0;
-        if (!ReadFile(handle_of(file), into + got, piece, &arrived, NULL) || arrived == 0)
-            break;
-        got += arrived;
-    }
-    return got;
-}
-
 // A synchronous handle takes an offset in the OVERLAPPED and still waits
 // for the read; the system lets one such read at a time through.
 std::size_t read_at(open_file &file, std::uint64_t offset, char *into, std::size_t want)
