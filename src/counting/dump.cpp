@@ -90,6 +90,7 @@ struct share {
     std::uint64_t start = 0;      // where its first line starts
     std::uint64_t end = 0;        // where its scan stopped (0: a read failed)
     bool ahead = false;           // scanned ahead from a fresh state, by a thread of its own
+    bool unbuffered = false;      // its thread had no buffer, so it is left to the join
     bool empty = true;            // no line starts between its cut and its successor's
     scan_state state;             // the state it ended in
     service_counts counts{};
@@ -121,9 +122,12 @@ void scan_ahead(const window_reader &reader, std::uint64_t next_cut, share &part
 
 void run_share(window_reader reader, std::uint64_t next_cut, share *part)
 {
+    // Short of memory the share is scanned in its turn, in the caller's
+    // buffer, as if no thread could be had: more memory never fails a run
+    // that less would have counted.
     reader.buffer = reserve_read_buffer(reader.window);
     if (!reader.buffer) {
-        part->end = 0;
+        part->unbuffered = true;
         return;
     }
     scan_ahead(reader, next_cut, *part);
@@ -164,23 +168,23 @@ read_result scan_in_shares(byte_source source, std::uint64_t size, const scan_pl
     bool whole = at != 0 || size == 0;
     for (unsigned i = 1; i < shares; ++i) {
         share &part = parts[i];
-        if (part.ahead) {
+        if (part.ahead)
             part.thread.join();
-            if (tally)
-                ++tally->ahead;
-        }
-        if (part.ahead && part.end == 0)
+        const bool ahead = part.ahead && !part.unbuffered;
+        if (ahead && tally)
+            ++tally->ahead;
+        if (ahead && part.end == 0)
             whole = false;
-        if (!whole || (part.ahead && part.empty))
+        if (!whole || (ahead && part.empty))
             continue;  // an empty share's bytes were its predecessor's
-        if (part.ahead && part.start == at && starts_afresh(state)) {
+        if (ahead && part.start == at && starts_afresh(state)) {
             for (int s = 0; s < service_count; ++s)
                 counts[s] += part.counts[s];
             state = part.state;
             at = part.end;
             continue;
         }
-        if (part.ahead && tally)
+        if (ahead && tally)
             ++tally->rescanned;
         at = scan_share(reader, at, i + 1 < shares ? cut_of(i + 1) : size, state, counts);
         whole = at != 0;
