@@ -165,11 +165,6 @@ const char *step_plain(scan_state &state, const char *at, const char *end, servi
 
 block_walker best_walk = nullptr;  // set by use_best_masks, with no scan running
 
-block_walker block_walk_in_use()
-{
-    return best_walk ? best_walk : walk_blocks;
-}
-
 }  // namespace
 
 void use_best_masks(bool best)
@@ -192,7 +187,7 @@ const char *scan_masks()
 void scan_window(scan_state &state, std::string_view window, service_counts &counts)
 {
     if constexpr (have_block_walk) {
-        const block_walker walk = block_walk_in_use();  // one load, not one for each line
+        const block_walker walk = best_walk ? best_walk : walk_blocks;  // one load, not one for each line
         const char *at = window.data();
         const char *const end = at + window.size();
         while (at < end) {
